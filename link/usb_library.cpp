@@ -1,0 +1,72 @@
+#include "usb_library.h"
+
+namespace kvx {
+
+UsbLibrary::UsbLibrary(const QString& name, const QString& displayName)
+    : library_(name), displayName_(displayName.isEmpty() ? name : displayName)
+{
+}
+
+template <typename Fn>
+Fn UsbLibrary::bind(Fn& slot, const char* functionName)
+{
+    if (slot)
+        return slot;
+    if (!library_.isLoaded() && !library_.load())
+        throw LinkUnavailable(QStringLiteral("Cannot load the USB library %1: %2.")
+                                  .arg(displayName_, library_.errorString())
+                                  .toStdString());
+    slot = reinterpret_cast<Fn>(library_.resolve(functionName));
+    if (!slot)
+        throw LinkUnavailable(QStringLiteral("The USB library %1 has no function %2.")
+                                  .arg(displayName_, QLatin1String(functionName))
+                                  .toStdString());
+    return slot;
+}
+
+int16_t UsbLibrary::SI_GetNumDevices(uint32_t* numDevices)
+{
+    return narrowStatus(bind(getNumDevices_, "SI_GetNumDevices")(numDevices));
+}
+
+int16_t UsbLibrary::SI_GetProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
+{
+    return narrowStatus(bind(getProductString_, "SI_GetProductString")(deviceNumber, buffer, options));
+}
+
+int16_t UsbLibrary::SI_Open(uint32_t deviceNumber, UsbHandle* handle)
+{
+    return narrowStatus(bind(open_, "SI_Open")(deviceNumber, handle));
+}
+
+int16_t UsbLibrary::SI_Close(UsbHandle handle)
+{
+    return narrowStatus(bind(close_, "SI_Close")(handle));
+}
+
+int16_t UsbLibrary::SI_Read(UsbHandle handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead)
+{
+    return narrowStatus(bind(read_, "SI_Read")(handle, buffer, bytesToRead, bytesRead, nullptr));
+}
+
+int16_t UsbLibrary::SI_Write(UsbHandle handle, void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
+{
+    return narrowStatus(bind(write_, "SI_Write")(handle, buffer, bytesToWrite, bytesWritten, nullptr));
+}
+
+int16_t UsbLibrary::SI_SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)
+{
+    return narrowStatus(bind(setTimeouts_, "SI_SetTimeouts")(readTimeoutMs, writeTimeoutMs));
+}
+
+int16_t UsbLibrary::SI_GetTimeouts(uint32_t* readTimeoutMs, uint32_t* writeTimeoutMs)
+{
+    return narrowStatus(bind(getTimeouts_, "SI_GetTimeouts")(readTimeoutMs, writeTimeoutMs));
+}
+
+int16_t UsbLibrary::SI_CheckRXQueue(UsbHandle handle, uint32_t* bytesInQueue, uint32_t* queueStatus)
+{
+    return narrowStatus(bind(checkRxQueue_, "SI_CheckRXQueue")(handle, bytesInQueue, queueStatus));
+}
+
+} // namespace kvx
