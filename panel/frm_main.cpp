@@ -1,0 +1,251 @@
+// The panel's form events, the exchange tick and the motion commands.
+// Every handler returns at once while the program is ending.
+#include "frm_main.h"
+
+#include "frames.h"
+#include "indicator_button.h"
+#include "lamp.h"
+#include "motion_commands.h"
+#include "number_text.h"
+#include "panel_fonts.h"
+#include "panel_layout.h"
+#include "program_icon.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+namespace kvx {
+namespace {
+
+void showModalMessage(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+    box.button(QMessageBox::Ok)->setIcon({});
+    box.exec();
+}
+
+void setTextColour(QLabel* label, const QColor& colour)
+{
+    QPalette colours = label->palette();
+    colours.setColor(QPalette::WindowText, colour);
+    label->setPalette(colours);
+}
+
+} // namespace
+
+frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      state_(state), link_(link), end_(end)
+{
+    showMessage = [this](const QString& text) { showModalMessage(this, text); };
+    installFontSubstitutes();
+    setWindowTitle(QStringLiteral("KVX-340 Stepper Motor Control Panel"));
+    setWindowIcon(programIcon());
+    setFont(msSansSerif(9.75, Weight::Regular));
+    setFixedSize(layout::toPixels(layout::ClientWidth), layout::toPixels(layout::ClientHeight));
+    buildControls();
+    arrangeTabOrder();
+    connectHandlers();
+}
+
+void frmMain::connectHandlers()
+{
+    connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(Go, &QPushButton::clicked, this, &frmMain::Go_Click);
+    connect(Command7, &QPushButton::clicked, this, &frmMain::Command7_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    for (QObject* control : {static_cast<QObject*>(Command1), static_cast<QObject*>(Command2),
+                             static_cast<QObject*>(Command7), static_cast<QObject*>(Go),
+                             static_cast<QObject*>(Text2), static_cast<QObject*>(Slider1)})
+        control->installEventFilter(this);
+}
+
+void frmMain::Form_Load()
+{
+    loaded_ = true;
+    if (end_.isEnding())
+        return;
+    TargetPosition = 0;
+    Text2->setText(generalForm(TargetPosition));
+    state_.PositionModeFlag = 0;
+    Label10->setText(state_.AxisCaption);
+    Timer1->start();
+}
+
+void frmMain::Form_Activate()
+{
+    activated_ = true;
+    if (end_.isEnding())
+        return;
+    state_.EnableFlag = CommandBit::Enable;
+    Text1->setText(QStringLiteral("0"));
+    Text2->setText(QStringLiteral("0"));
+    Text3->setText(QStringLiteral("0"));
+}
+
+void frmMain::Form_Unload()
+{
+    if (end_.isEnding())
+        return;
+    closeDeviceAndEnd();
+}
+
+void frmMain::cmdExit_Click()
+{
+    if (end_.isEnding())
+        return;
+    closeDeviceAndEnd();
+}
+
+void frmMain::closeDeviceAndEnd()
+{
+    Timer1->stop();
+    try {
+        link_.SI_Close(state_.DeviceHandle);
+    } catch (const LinkUnavailable&) {
+        // A close that fails goes unnoticed: the program ends regardless.
+    }
+    end_.endNow();
+}
+
+void frmMain::Timer1_Timer()
+{
+    if (end_.isEnding())
+        return;
+    const TickResult result = runExchange(state_, sliderValues(), TargetPosition, link_);
+    if (result.failed) {
+        // A modal box does not stop Qt's timers: without this, a lost link
+        // would stack a new box every tick.
+        Timer1->stop();
+        end_.abortWith(result.failureMessage);
+        return;
+    }
+    showDisplay(result.display);
+}
+
+SliderValues frmMain::sliderValues() const
+{
+    return {Slider1->value(), Slider2->value(), Slider3->value(), Slider4->value(), Slider5->value()};
+}
+
+void frmMain::showDisplay(const PanelDisplay& display)
+{
+    const QColor red(255, 0, 0), green(0, 192, 0), yellow(255, 255, 0);
+    const QPalette system = QApplication::palette();
+    const QColor buttonFace = system.color(QPalette::Button);
+    const IndicatorAlerts& on = display.alerts;
+
+    Text1->setText(display.Text1);
+    Text3->setText(display.Text3);
+    Shape3->setFillColor(on.Shape3 ? red : green);
+    Shape4->setFillColor(on.Shape4 ? red : green);
+    Command6->setBackground(on.Command6 ? yellow : buttonFace);
+    setTextColour(Label3, on.Label3 ? red : system.color(QPalette::ButtonText));
+    Shape2->setFillColor(on.Shape2 ? red : buttonFace);
+    Command3->setBackground(on.Command3 ? yellow : buttonFace);
+}
+
+bool frmMain::positionEntry()
+{
+    const std::optional<PositionEntry> entry = readPositionEntry(Text2->text(), state_.Demultiplication);
+    if (!entry) {
+        showMessage(positionOutOfRangeMessage(state_.Demultiplication));
+        return false;
+    }
+    Text2->setText(entry->text);
+    TargetPosition = entry->targetPosition;
+    return true;
+}
+
+void frmMain::Command1_MouseDown()
+{
+    if (end_.isEnding())
+        return;
+    pressStop(state_);
+    Slider1->setValue(0);
+}
+
+void frmMain::Command1_MouseUp()
+{
+    if (!end_.isEnding())
+        releaseStop(state_);
+}
+
+void frmMain::Command2_MouseDown()
+{
+    if (!end_.isEnding())
+        pressZero(state_);
+}
+
+void frmMain::Command2_MouseUp()
+{
+    if (!end_.isEnding())
+        releaseZero(state_);
+}
+
+void frmMain::Command7_Click()
+{
+    if (!end_.isEnding())
+        selectPositionMode(state_);
+}
+
+bool frmMain::Command7_KeyDown() { return Command7_MouseDown(); }
+
+void frmMain::Command7_KeyUp() { Command7_MouseUp(); }
+
+bool frmMain::Command7_MouseDown()
+{
+    if (end_.isEnding())
+        return true;
+    if (!positionEntry())
+        return false;
+    holdRelative(state_);
+    return true;
+}
+
+void frmMain::Command7_MouseUp()
+{
+    if (!end_.isEnding())
+        releaseRelative(state_);
+}
+
+void frmMain::Go_Click()
+{
+    if (!end_.isEnding())
+        selectPositionMode(state_);
+}
+
+bool frmMain::Go_MouseDown()
+{
+    if (end_.isEnding())
+        return true;
+    if (!positionEntry())
+        return false;
+    holdGo(state_);
+    return true;
+}
+
+void frmMain::Go_MouseUp()
+{
+    if (!end_.isEnding())
+        releaseGo(state_);
+}
+
+bool frmMain::Text2_KeyDown() { return Go_MouseDown(); }
+
+void frmMain::Text2_KeyUp() { Go_MouseUp(); }
+
+void frmMain::Slider1_Click()
+{
+    if (!end_.isEnding())
+        selectJogMode(state_);
+}
+
+} // namespace kvx

@@ -1,0 +1,192 @@
+// Builds the panel's controls at their places, with their captions, fonts,
+// colours and tab order. Later siblings are drawn over earlier ones, so the
+// marker, the group boxes and the labels are made first: they lie behind.
+#include "frm_main.h"
+
+#include "indicator_button.h"
+#include "lamp.h"
+#include "outline_marker.h"
+#include "panel_fonts.h"
+#include "panel_layout.h"
+#include "program_icon.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+namespace kvx {
+namespace {
+
+template <typename W>
+W* placed(W* widget, const layout::Twips& place, const char* name)
+{
+    widget->setGeometry(layout::toPixels(place));
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QGroupBox* groupBox(QWidget* parent, const QString& title, const QFont& font)
+{
+    auto* box = new QGroupBox(title, parent);
+    box->setFont(font);
+    return box;
+}
+
+QLabel* label(QWidget* parent, const QString& caption, const QFont& font, Qt::Alignment alignment)
+{
+    auto* text = new QLabel(caption, parent);
+    text->setFont(font);
+    text->setAlignment(alignment | Qt::AlignTop);
+    return text;
+}
+
+QPushButton* button(QWidget* parent, const QString& caption, const QFont& font, const QString& tip = {})
+{
+    auto* push = new QPushButton(caption, parent);
+    push->setFont(font);
+    push->setToolTip(tip);
+    // Enter and Escape must reach the focused control, never a default button.
+    push->setAutoDefault(false);
+    push->setDefault(false);
+    return push;
+}
+
+IndicatorButton* indicator(QWidget* parent, const QString& caption, const QString& tip)
+{
+    auto* push = new IndicatorButton(caption, parent);
+    push->setFont(msSansSerif(8.25, Weight::Regular));
+    push->setToolTip(tip);
+    push->setAutoDefault(false);
+    push->setDefault(false);
+    push->setBackground(parent->palette().color(QPalette::Button));
+    return push;
+}
+
+QLineEdit* numberBox(QWidget* parent, const QString& text, const QFont& font, const QColor& ink, const QColor& ground)
+{
+    auto* box = new QLineEdit(text, parent);
+    box->setFont(font);
+    QPalette colours = box->palette();
+    colours.setColor(QPalette::Text, ink);
+    colours.setColor(QPalette::Base, ground);
+    box->setPalette(colours);
+    return box;
+}
+
+struct SliderSettings {
+    Qt::Orientation orientation;
+    int minimum, maximum, value, smallStep, largeStep, tickEvery;
+    const char* tip;
+};
+
+QSlider* slider(QWidget* parent, const SliderSettings& s)
+{
+    auto* bar = new QSlider(s.orientation, parent);
+    bar->setRange(s.minimum, s.maximum);
+    bar->setValue(s.value);
+    bar->setSingleStep(s.smallStep);
+    bar->setPageStep(s.largeStep);
+    bar->setTickInterval(s.tickEvery);
+    bar->setTickPosition(QSlider::TicksBelow);
+    bar->setToolTip(QLatin1String(s.tip));
+    if (s.orientation == Qt::Vertical) {
+        // Minimum at the top; keys and wheel move the thumb the way they look.
+        bar->setInvertedAppearance(true);
+        bar->setInvertedControls(true);
+    }
+    return bar;
+}
+
+} // namespace
+
+void frmMain::buildControls()
+{
+    Shape1 = placed(new OutlineMarker(this), layout::Shape1, "Shape1");
+
+    Frame7 = placed(groupBox(this, QStringLiteral("     Speed"), arial(9.75)), layout::Frame7, "Frame7");
+    Frame1 = placed(groupBox(this, QStringLiteral("Real Position"), msSansSerif(8.25, Weight::Regular)),
+                    layout::Frame1, "Frame1");
+    Frame2 = placed(groupBox(this, QStringLiteral("Target Position"), msSansSerif(8.25, Weight::Regular)),
+                    layout::Frame2, "Frame2");
+
+    Label2 = placed(label(this, QStringLiteral(" Acc   Ampli       CR%"), arial(8.25), Qt::AlignLeft),
+                    layout::Label2, "Label2");
+    Label3 = placed(label(this, QStringLiteral("Max Speed"), arial(9.75), Qt::AlignHCenter), layout::Label3, "Label3");
+    Label4 = placed(label(this, QStringLiteral("BUSY"), arial(9.75), Qt::AlignLeft), layout::Label4, "Label4");
+    Label5 = placed(label(this, QStringLiteral("Limits"), arial(9.75), Qt::AlignHCenter), layout::Label5, "Label5");
+    Label10 = placed(label(this, QStringLiteral("-"), arial(18), Qt::AlignHCenter), layout::Label10, "Label10");
+    Label9 = placed(label(this, QStringLiteral("Axis"), arial(9.75), Qt::AlignHCenter), layout::Label9, "Label9");
+
+    buildIndicators();
+
+    cmdExit = placed(button(this, QStringLiteral("Exit"), arial(9.75)), layout::cmdExit, "cmdExit");
+    Go = placed(button(this, QStringLiteral("GO"), arial(9.75), QStringLiteral("Move to Absolute Position")),
+                layout::Go, "Go");
+    Command1 = placed(button(this, QStringLiteral("STOP"), arial(9.75)), layout::Command1, "Command1");
+    Command2 = placed(button(this, QStringLiteral("ZERO"), arial(9.75), QStringLiteral("Define Origin")),
+                      layout::Command2, "Command2");
+    Command7 = placed(button(this, QStringLiteral("R"), msSansSerif(9.75), QStringLiteral("Move Relative Position")),
+                      layout::Command7, "Command7");
+
+    Picture1 = placed(new QLabel(this), layout::Picture1, "Picture1");
+    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Picture1->setLineWidth(2);
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Picture1->setPixmap(bannerPicture());
+    Picture1->setFocusPolicy(Qt::TabFocus);
+
+    Text1 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(0, 255, 0), Qt::black), layout::Text1,
+                   "Text1");
+    Text1->setToolTip(QStringLiteral("Motor's Position"));
+    Text2 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(224, 224, 224), Qt::black),
+                   layout::Text2, "Text2");
+    Text3 = placed(new QLineEdit(QStringLiteral("Text3"), this), layout::Text3, "Text3");
+    Text3->setFont(msSansSerif(9.75));
+    Text3->hide();
+
+    buildSliders();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(30);
+    Timer1->setTimerType(Qt::PreciseTimer);
+}
+
+void frmMain::buildIndicators()
+{
+    Shape3 = placed(new Lamp(this), layout::Shape3, "Shape3");
+    Shape4 = placed(new Lamp(this), layout::Shape4, "Shape4");
+    Shape2 = placed(new Lamp(this), layout::Shape2, "Shape2");
+    Command6 = placed(indicator(this, QStringLiteral("Reverse"), QStringLiteral("Reverse Limit Switch Operation")),
+                      layout::Command6, "Command6");
+    Command3 = placed(indicator(this, QStringLiteral("Act Hi"), QStringLiteral("Limit Switch Active on HIGH")),
+                      layout::Command3, "Command3");
+}
+
+void frmMain::buildSliders()
+{
+    Slider1 = placed(slider(this, {Qt::Horizontal, -10000, 10000, 0, 1, 5, 500, "Joystick Control"}),
+                     layout::Slider1, "Slider1");
+    Slider2 = placed(slider(this, {Qt::Vertical, 0, 255, 180, 1, 10, 15, "Maximal Speed"}), layout::Slider2,
+                     "Slider2");
+    Slider3 = placed(slider(this, {Qt::Vertical, 0, 255, 75, 1, 5, 15, "Acceleration/Deceleration"}),
+                     layout::Slider3, "Slider3");
+    Slider4 = placed(slider(this, {Qt::Vertical, 0, 255, 160, 1, 2, 15, "Motor Current Amplitude"}),
+                     layout::Slider4, "Slider4");
+    Slider5 = placed(slider(this, {Qt::Vertical, 0, 100, 50, 1, 5, 10, "% of Amplitude when Idle"}),
+                     layout::Slider5, "Slider5");
+}
+
+void frmMain::arrangeTabOrder()
+{
+    QWidget* const order[] = {cmdExit, Slider1, Go,       Picture1, Text1,    Text2,    Command1, Command2,
+                              Slider2, Slider3, Slider4,  Command6, Command3, Command7, Slider5};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    cmdExit->setFocus();
+}
+
+} // namespace kvx
