@@ -1,0 +1,204 @@
+#include "axis_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kvx::sim {
+
+using namespace AxisConstants;
+
+namespace {
+
+double sign(double value) { return value > 0 ? 1.0 : (value < 0 ? -1.0 : 0.0); }
+
+// A profile finishing its move crosses the target at about twice the speed
+// one integration step of ramp gives; faster crossings are overshoots.
+constexpr double FinishingSpeedInSteps = 4.0;
+
+} // namespace
+
+bool hasValidConstantBits(const CommandFrame& frame)
+{
+    const uint8_t optionBits = OptionBit::LimitActiveHigh | OptionBit::ReverseLimit | OptionBit::ReverseMotor;
+    return (frame.OptionsByte & ~optionBits) == OptionBit::Constant && frame.IdlePercent <= 100;
+}
+
+double AxisModel::topSpeed() const { return command_.MaxSpeed * StepsPerSecondPerSpeedUnit; }
+
+double AxisModel::ramp() const
+{
+    return std::max<int>(command_.Acceleration, 1) * StepsPerSecondSquaredPerUnit;
+}
+
+bool AxisModel::energised() const
+{
+    return hasCommand(CommandBit::Enable) && command_.Amplitude > 0 && !wiringRefusesMotion();
+}
+
+// The switches are wired active-low: told they are active-high, the
+// controller sees both pressed and will not move at all.
+bool AxisModel::wiringRefusesMotion() const { return hasOption(OptionBit::LimitActiveHigh); }
+
+double AxisModel::jogSpeed() const
+{
+    const double share = (static_cast<int>(command_.JogWord) - JogCentre) / JogFullScale;
+    return std::clamp(share, -1.0, 1.0) * topSpeed();
+}
+
+bool AxisModel::atLowerEnd() const { return travel_ <= -TravelLimit; }
+bool AxisModel::atUpperEnd() const { return travel_ >= TravelLimit; }
+double AxisModel::travelDirection() const { return hasOption(OptionBit::ReverseMotor) ? -1.0 : 1.0; }
+
+bool AxisModel::apply(const CommandFrame& frame)
+{
+    if (!hasValidConstantBits(frame)) {
+        ++rejectedFrames_;
+        return false;
+    }
+    const uint8_t rising = frame.CommandByte & ~previousCommandByte_;
+    command_ = frame;
+    previousCommandByte_ = frame.CommandByte;
+
+    if (!hasCommand(CommandBit::Enable) || wiringRefusesMotion()) {
+        dropMoveAndJog();
+        velocity_ = 0.0;
+        return true;
+    }
+    if (!hasCommand(CommandBit::JogMode)) {
+        jogging_ = false;
+    } else if (rising & CommandBit::JogMode) {
+        jogging_ = true;
+        movePending_ = false;
+    }
+    if (hasCommand(CommandBit::Zero)) {
+        position_ = 0.0;
+        movePending_ = false;
+    }
+    if (hasCommand(CommandBit::Stop)) {
+        dropMoveAndJog();
+        return true;
+    }
+    if (rising & CommandBit::Relative)
+        startMove(static_cast<int64_t>(roundHalfEven(position_)) + frame.TargetSteps);
+    if (hasCommand(CommandBit::Go))
+        startMove(frame.TargetSteps);
+    return true;
+}
+
+void AxisModel::startMove(int64_t target)
+{
+    jogging_ = false;
+    const double towardsTravel = sign(static_cast<double>(target) - position_) * travelDirection();
+    const bool intoSwitch = (towardsTravel > 0 && atUpperEnd()) || (towardsTravel < 0 && atLowerEnd());
+    const bool alreadyThere = velocity_ == 0.0 && position_ == static_cast<double>(target);
+    movePending_ = !intoSwitch && !alreadyThere;
+    moveTarget_ = target;
+}
+
+void AxisModel::dropMoveAndJog()
+{
+    movePending_ = false;
+    jogging_ = false;
+}
+
+double AxisModel::wantedVelocity() const
+{
+    if (hasCommand(CommandBit::Stop))
+        return 0.0;
+    if (movePending_) {
+        const double remaining = static_cast<double>(moveTarget_) - position_;
+        // The fastest speed from which the ramp still stops at the target.
+        return sign(remaining) * std::min(topSpeed(), std::sqrt(2.0 * ramp() * std::fabs(remaining)));
+    }
+    if (jogging_)
+        return jogSpeed();
+    return 0.0;
+}
+
+bool AxisModel::hasWorkToDo() const
+{
+    if (velocity_ != 0.0)
+        return true;
+    return energised() && topSpeed() > 0 && (movePending_ || (jogging_ && jogSpeed() != 0.0));
+}
+
+void AxisModel::advance(double seconds)
+{
+    if (!(seconds > 0))
+        return; // also refuses NaN
+    const double stepLength = std::max(IntegrationStep, seconds / MaxStepsPerAdvance);
+    double remaining = seconds;
+    while (remaining > 0 && hasWorkToDo()) {
+        const double h = std::min(stepLength, remaining);
+        step(h);
+        remaining -= h;
+    }
+}
+
+void AxisModel::step(double h)
+{
+    if (!energised()) {
+        velocity_ = 0.0; // no torque: the axis stands where it is
+        return;
+    }
+    const double maxChange = ramp() * h;
+    velocity_ += std::clamp(wantedVelocity() - velocity_, -maxChange, maxChange);
+
+    if (movePending_) {
+        const double target = static_cast<double>(moveTarget_);
+        const double next = position_ + velocity_ * h;
+        const bool reachesTarget = (target - next) * (target - position_) <= 0;
+        if (reachesTarget && std::fabs(velocity_) <= FinishingSpeedInSteps * maxChange) {
+            moveBy(target - position_);
+            velocity_ = 0.0;
+            movePending_ = false;
+            return;
+        }
+    }
+    moveBy(velocity_ * h);
+}
+
+// Moves the profile, stopping at a limit switch: the switch ends the move.
+void AxisModel::moveBy(double distance)
+{
+    const double direction = travelDirection();
+    const double wantedTravel = travel_ + direction * distance;
+    const double reachedTravel = std::clamp(wantedTravel, -TravelLimit, TravelLimit);
+    position_ += (reachedTravel - travel_) * direction;
+    travel_ = reachedTravel;
+    if (reachedTravel != wantedTravel) {
+        velocity_ = 0.0;
+        movePending_ = false;
+    }
+}
+
+StatusFrame AxisModel::status() const
+{
+    // The motor takes a step only once the profile has passed it, so while
+    // running it trails the ideal position by less than a step.
+    double motor = roundHalfEven(position_);
+    if (velocity_ > 0)
+        motor = std::floor(position_);
+    else if (velocity_ < 0)
+        motor = std::ceil(position_);
+
+    bool lower = atLowerEnd() || wiringRefusesMotion();
+    bool upper = atUpperEnd() || wiringRefusesMotion();
+    if (hasOption(OptionBit::ReverseLimit))
+        std::swap(lower, upper);
+
+    const double top = topSpeed();
+    const bool cruising = top > 0 && std::fabs(std::fabs(velocity_) - top) <= 1e-9 * top;
+    const bool busy = velocity_ != 0.0 || movePending_ || (jogging_ && jogSpeed() != 0.0);
+
+    StatusFrame frame;
+    frame.MotorPosition = static_cast<int64_t>(motor);
+    frame.IdealPosition = static_cast<int64_t>(roundHalfEven(position_));
+    frame.StatusByte = static_cast<uint8_t>((lower ? StatusBit::LowerLimit : 0) | (upper ? StatusBit::UpperLimit : 0)
+                                            | (hasOption(OptionBit::ReverseLimit) ? StatusBit::ReverseLimit : 0)
+                                            | (cruising ? StatusBit::MaxSpeed : 0) | (busy ? StatusBit::Busy : 0)
+                                            | (hasOption(OptionBit::LimitActiveHigh) ? StatusBit::ActiveHigh : 0));
+    return frame;
+}
+
+} // namespace kvx::sim

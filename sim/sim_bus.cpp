@@ -1,0 +1,317 @@
+#include "sim_bus.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kvx::sim {
+
+namespace {
+
+bool strikesOn(FaultKind kind, bool onWrite)
+{
+    switch (kind) {
+    case FaultKind::FailWrite:
+    case FaultKind::ShortWrite:
+    case FaultKind::ReadTimeout: // the write's answer is lost
+        return onWrite;
+    case FaultKind::FailRead:
+    case FaultKind::ShortRead:
+        return !onWrite;
+    case FaultKind::Unplug:
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+SimBus::SimBus(SimClock& clock, FaultScript script) : clock_(clock)
+{
+    restart(script);
+}
+
+bool SimBus::restart(const FaultScript& script)
+{
+    std::lock_guard lock(mutex_);
+    if (!sessions_.empty())
+        return false;
+    script_ = script;
+    controllers_.clear();
+    for (const auto& product : script_.products)
+        controllers_.push_back(Controller{product, {}, true, false, false, 0.0});
+    return true;
+}
+
+SimBus::Controller* SimBus::pluggedController(uint32_t deviceNumber)
+{
+    uint32_t index = 0;
+    for (auto& controller : controllers_) {
+        if (!controller.plugged)
+            continue;
+        if (index == deviceNumber)
+            return &controller;
+        ++index;
+    }
+    return nullptr;
+}
+
+SimBus::Session* SimBus::session(void* handle)
+{
+    const auto found = sessions_.find(reinterpret_cast<uintptr_t>(handle));
+    return found == sessions_.end() ? nullptr : &found->second;
+}
+
+int SimBus::getNumDevices(uint32_t* numDevices)
+{
+    std::lock_guard lock(mutex_);
+    if (!numDevices)
+        return SimStatus::InvalidParameter;
+    if (script_.countFails) {
+        *numDevices = 0;
+        return SimStatus::DeviceIoFailed;
+    }
+    *numDevices = static_cast<uint32_t>(
+        std::count_if(controllers_.begin(), controllers_.end(), [](const Controller& c) { return c.plugged; }));
+    return SimStatus::Success;
+}
+
+int SimBus::getProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
+{
+    std::lock_guard lock(mutex_);
+    if (!buffer || options != 0)
+        return SimStatus::InvalidParameter;
+    const Controller* controller = pluggedController(deviceNumber);
+    if (!controller)
+        return SimStatus::DeviceNotFound;
+    const std::size_t length = std::min(controller->product.size(), ProductStringCapacity - 1);
+    auto* bytes = static_cast<char*>(buffer);
+    std::memcpy(bytes, controller->product.data(), length);
+    bytes[length] = '\0';
+    return SimStatus::Success;
+}
+
+int SimBus::open(uint32_t deviceNumber, void** handle)
+{
+    std::lock_guard lock(mutex_);
+    if (!handle)
+        return SimStatus::InvalidParameter;
+    *handle = nullptr;
+    Controller* controller = pluggedController(deviceNumber);
+    if (!controller)
+        return SimStatus::DeviceNotFound;
+    if (script_.openFails)
+        return SimStatus::DeviceIoFailed;
+    if (controller->open)
+        return SimStatus::DeviceBusy;
+
+    const double now = clock_.now();
+    if (!controller->everExchanged) {
+        controller->everExchanged = true;
+        controller->lastExchange = now;
+    }
+    controller->open = true;
+    Session opened;
+    opened.controller = static_cast<std::size_t>(controller - controllers_.data());
+    opened.openedAt = now;
+    opened.fired.assign(script_.faults.size(), false);
+    // Handles are never reused, so a stale one cannot reach another session.
+    const uintptr_t id = nextHandle_++;
+    sessions_.emplace(id, std::move(opened));
+    *handle = reinterpret_cast<void*>(id);
+    return SimStatus::Success;
+}
+
+int SimBus::close(void* handle)
+{
+    std::lock_guard lock(mutex_);
+    Session* closing = session(handle);
+    if (!closing)
+        return SimStatus::InvalidHandle;
+    controllers_[closing->controller].open = false;
+    sessions_.erase(reinterpret_cast<uintptr_t>(handle));
+    return SimStatus::Success;
+}
+
+bool SimBus::takeDueFault(Session& s, CallKind call, double now, FaultKind& kind)
+{
+    for (std::size_t i = 0; i < script_.faults.size(); ++i) {
+        const TimedFault& fault = script_.faults[i];
+        if (s.fired[i] || !strikesOn(fault.kind, call == CallKind::Write))
+            continue;
+        const bool due = fault.atTime ? now - s.openedAt >= fault.seconds : s.exchanges == fault.exchange;
+        if (due) {
+            s.fired[i] = true;
+            kind = fault.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+void SimBus::advanceTo(Controller& controller, double now)
+{
+    controller.model.advance(now - controller.lastExchange);
+    controller.lastExchange = now;
+}
+
+void SimBus::queueAnswer(Session& s, const AxisModel& model)
+{
+    const Frame answer = encodeStatusFrame(model.status());
+    s.answer.insert(s.answer.end(), answer.begin(), answer.end());
+    // A host that never reads loses the oldest answers, not memory.
+    while (s.answer.size() > MaxQueuedBytes)
+        s.answer.erase(s.answer.begin(), s.answer.begin() + FrameSize);
+}
+
+uint32_t SimBus::deliver(Session& s, void* buffer, uint32_t count)
+{
+    const auto n = static_cast<uint32_t>(std::min<std::size_t>(count, s.answer.size()));
+    std::copy_n(s.answer.begin(), n, static_cast<uint8_t*>(buffer));
+    s.answer.erase(s.answer.begin(), s.answer.begin() + n);
+    return n;
+}
+
+int SimBus::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
+{
+    std::lock_guard lock(mutex_);
+    if (!bytesWritten)
+        return SimStatus::InvalidParameter;
+    *bytesWritten = 0;
+    Session* s = session(handle);
+    if (!s)
+        return SimStatus::InvalidHandle;
+    if (bytesToWrite > 0 && !buffer)
+        return SimStatus::InvalidParameter;
+    Controller& controller = controllers_[s->controller];
+    if (!controller.plugged)
+        return SimStatus::DeviceIoFailed;
+
+    const double now = clock_.now();
+    advanceTo(controller, now);
+    ++s->exchanges;
+    FaultKind fault{};
+    const bool faulted = takeDueFault(*s, CallKind::Write, now, fault);
+    if (faulted && fault == FaultKind::Unplug) {
+        controller.plugged = false;
+        return SimStatus::DeviceIoFailed;
+    }
+    if (faulted && fault == FaultKind::FailWrite)
+        return SimStatus::WriteError;
+    if (faulted && fault == FaultKind::ShortWrite) {
+        *bytesWritten = std::min(bytesToWrite, ShortWriteBytes);
+        return SimStatus::Success;
+    }
+    if (bytesToWrite < FrameSize) {
+        // Part of a frame: taken off the wire, never acted on or answered.
+        *bytesWritten = bytesToWrite;
+        return SimStatus::Success;
+    }
+    // One transfer carries one frame; bytes beyond it are not taken.
+    controller.model.apply(decodeCommandFrame(static_cast<const uint8_t*>(buffer)));
+    *bytesWritten = FrameSize;
+    if (!(faulted && fault == FaultKind::ReadTimeout))
+        queueAnswer(*s, controller.model);
+    return SimStatus::Success;
+}
+
+int SimBus::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead)
+{
+    std::unique_lock lock(mutex_);
+    if (!bytesRead)
+        return SimStatus::InvalidParameter;
+    *bytesRead = 0;
+    Session* s = session(handle);
+    if (!s)
+        return SimStatus::InvalidHandle;
+    if (bytesToRead > 0 && !buffer)
+        return SimStatus::InvalidParameter;
+    Controller& controller = controllers_[s->controller];
+    if (!controller.plugged)
+        return SimStatus::DeviceIoFailed;
+
+    FaultKind fault{};
+    if (takeDueFault(*s, CallKind::Read, clock_.now(), fault)) {
+        switch (fault) {
+        case FaultKind::Unplug:
+            controller.plugged = false;
+            return SimStatus::DeviceIoFailed;
+        case FaultKind::FailRead:
+            s->answer.clear();
+            return SimStatus::ReadError;
+        case FaultKind::ShortRead:
+            *bytesRead = deliver(*s, buffer, std::min(bytesToRead, ShortReadBytes));
+            return SimStatus::Success;
+        default:
+            break;
+        }
+    }
+    if (bytesToRead == 0)
+        return SimStatus::Success;
+    if (s->answer.empty()) {
+        // Nothing can arrive unasked: wait out the time-out as a real link would.
+        const double timeout = readTimeoutMs_ / 1000.0;
+        lock.unlock();
+        clock_.sleepFor(timeout);
+        lock.lock();
+        s = session(handle); // it may have been closed meanwhile
+        if (!s)
+            return SimStatus::InvalidHandle;
+        if (s->answer.empty())
+            return SimStatus::ReadTimedOut;
+    }
+    *bytesRead = deliver(*s, buffer, bytesToRead);
+    return SimStatus::Success;
+}
+
+int SimBus::setTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)
+{
+    std::lock_guard lock(mutex_);
+    readTimeoutMs_ = readTimeoutMs;
+    writeTimeoutMs_ = writeTimeoutMs;
+    return SimStatus::Success;
+}
+
+int SimBus::getTimeouts(uint32_t* readTimeoutMs, uint32_t* writeTimeoutMs)
+{
+    std::lock_guard lock(mutex_);
+    if (!readTimeoutMs || !writeTimeoutMs)
+        return SimStatus::InvalidParameter;
+    *readTimeoutMs = readTimeoutMs_;
+    *writeTimeoutMs = writeTimeoutMs_;
+    return SimStatus::Success;
+}
+
+int SimBus::checkRxQueue(void* handle, uint32_t* bytesInQueue, uint32_t* queueStatus)
+{
+    std::lock_guard lock(mutex_);
+    if (!bytesInQueue || !queueStatus)
+        return SimStatus::InvalidParameter;
+    const Session* s = session(handle);
+    if (!s)
+        return SimStatus::InvalidHandle;
+    if (!controllers_[s->controller].plugged)
+        return SimStatus::DeviceIoFailed;
+    *bytesInQueue = static_cast<uint32_t>(s->answer.size());
+    *queueStatus = s->answer.empty() ? RxQueueEmpty : RxQueueHasBytes;
+    return SimStatus::Success;
+}
+
+std::size_t SimBus::controllerCount() const
+{
+    std::lock_guard lock(mutex_);
+    return controllers_.size();
+}
+
+AxisModel SimBus::model(std::size_t controller) const
+{
+    std::lock_guard lock(mutex_);
+    return controllers_.at(controller).model;
+}
+
+bool SimBus::isPlugged(std::size_t controller) const
+{
+    std::lock_guard lock(mutex_);
+    return controllers_.at(controller).plugged;
+}
+
+} // namespace kvx::sim
