@@ -1,0 +1,36 @@
+#include "device_list.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kvx {
+namespace {
+
+// One zero-terminated product string of at most 256 bytes, plus its zero.
+constexpr int32_t ProductBufferSize = 257;
+constexpr uint32_t ProductStringOption = 0;
+
+} // namespace
+
+DeviceListing listDevices(UsbLink& link, MotionState& state)
+{
+    std::array<uint8_t, ProductBufferSize> buffer;
+    // Zeroed once: a device whose call writes nothing shows what is left.
+    FillBuffer(buffer.data(), 0, ProductBufferSize);
+
+    DeviceListing listing;
+    uint32_t count = 0;
+    state.LinkStatus = link.SI_GetNumDevices(&count);
+    if (state.LinkStatus != 0)
+        return listing;
+
+    count = std::min(count, MaxListedDevices);
+    for (uint32_t device = 0; device < count; ++device) {
+        state.LinkStatus = link.SI_GetProductString(device, buffer.data(), ProductStringOption);
+        listing.entries << BufferToString(buffer.data());
+    }
+    listing.found = count > 0;
+    return listing;
+}
+
+} // namespace kvx

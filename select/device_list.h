@@ -1,0 +1,29 @@
+// Which controllers are attached, each named by the product string the USB
+// library reports for it. Entry n is device n, so a list position can be
+// handed straight to SI_Open.
+#pragma once
+
+#include "motion_state.h"
+#include "usb_link.h"
+
+#include <QStringList>
+#include <cstdint>
+
+namespace kvx {
+
+// Device numbers travel as 16-bit signed list positions: 0 to 32767.
+inline constexpr uint32_t MaxListedDevices = 32768;
+
+struct DeviceListing {
+    QStringList entries; // entry n names device n
+    bool found = false;  // the count succeeded and there is something to offer
+};
+
+// Counts the controllers and reads each one's product string, storing every
+// call's status in LinkStatus. A failed count, or a count of 0, gives no
+// entries and found == false. A failed product-string call is not reported:
+// the buffer is shared across devices, so such an entry repeats the previous
+// device's text (or is empty for device 0).
+DeviceListing listDevices(UsbLink& link, MotionState& state);
+
+} // namespace kvx
