@@ -106,9 +106,13 @@ double AxisModel::wantedVelocity() const
     if (hasCommand(CommandBit::Stop))
         return 0.0;
     if (movePending_) {
+        // The fastest speed from which the ramp, changing speed once per
+        // integration step, still stops at the target.
         const double remaining = static_cast<double>(moveTarget_) - position_;
-        // The fastest speed from which the ramp still stops at the target.
-        return sign(remaining) * std::min(topSpeed(), std::sqrt(2.0 * ramp() * std::fabs(remaining)));
+        const double halfStepOfRamp = ramp() * IntegrationStep / 2;
+        const double braking = std::sqrt(halfStepOfRamp * halfStepOfRamp + 2.0 * ramp() * std::fabs(remaining))
+                               - halfStepOfRamp;
+        return sign(remaining) * std::min(topSpeed(), braking);
     }
     if (jogging_)
         return jogSpeed();
@@ -128,7 +132,7 @@ void AxisModel::advance(double seconds)
         return; // also refuses NaN
     const double stepLength = std::max(IntegrationStep, seconds / MaxStepsPerAdvance);
     double remaining = seconds;
-    while (remaining > 0 && hasWorkToDo()) {
+    while (remaining > 1e-9 && hasWorkToDo()) {
         const double h = std::min(stepLength, remaining);
         step(h);
         remaining -= h;
@@ -164,9 +168,12 @@ void AxisModel::moveBy(double distance)
     const double direction = travelDirection();
     const double wantedTravel = travel_ + direction * distance;
     const double reachedTravel = std::clamp(wantedTravel, -TravelLimit, TravelLimit);
+    const double towardsTravel = direction * distance;
+    const bool hitSwitch = (towardsTravel > 0 && reachedTravel >= TravelLimit)
+                           || (towardsTravel < 0 && reachedTravel <= -TravelLimit);
     position_ += (reachedTravel - travel_) * direction;
     travel_ = reachedTravel;
-    if (reachedTravel != wantedTravel) {
+    if (hitSwitch) {
         velocity_ = 0.0;
         movePending_ = false;
     }

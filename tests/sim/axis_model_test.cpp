@@ -1,0 +1,312 @@
+#include "axis_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kvx;
+using namespace kvx::sim;
+
+namespace {
+
+constexpr double Tick = 0.03;
+constexpr uint16_t JogFullForward = 42767;
+constexpr uint16_t JogFullBackward = 22767;
+
+CommandFrame designFrame(uint8_t commandBits = 0, int64_t target = 0)
+{
+    CommandFrame frame;
+    frame.MaxSpeed = 180;
+    frame.Acceleration = 75;
+    frame.Amplitude = 160;
+    frame.CommandByte = CommandBit::Enable | commandBits;
+    frame.JogWord = 32767;
+    frame.IdlePercent = 50;
+    frame.OptionsByte = OptionBit::Constant;
+    frame.TargetSteps = target;
+    return frame;
+}
+
+bool has(const StatusFrame& status, uint8_t bit) { return (status.StatusByte & bit) != 0; }
+
+// Drives the model the way the panel's timer does: a frame every 30 ms.
+class Axis : public ::testing::Test {
+protected:
+    StatusFrame tick(const CommandFrame& frame)
+    {
+        model.advance(Tick);
+        model.apply(frame);
+        return model.status();
+    }
+    // Sends the frame until the axis is idle; returns the seconds it took.
+    double runUntilIdle(const CommandFrame& frame, double limitSeconds = 120)
+    {
+        double elapsed = 0;
+        while (has(tick(frame), StatusBit::Busy) && elapsed < limitSeconds)
+            elapsed += Tick;
+        return elapsed;
+    }
+    AxisModel model;
+};
+
+} // namespace
+
+TEST_F(Axis, MoveTo187AndAHalfStepsEndsAt188WithBusyCleared)
+{
+    const int64_t target = *frameablePosition(187.5);
+    EXPECT_TRUE(has(tick(designFrame(CommandBit::Go, target)), StatusBit::Busy));
+    tick(designFrame(CommandBit::Go, target));
+    // Go released: the axis finishes the move to the last target.
+    runUntilIdle(designFrame(CommandBit::PositionMode));
+    const StatusFrame status = model.status();
+    EXPECT_EQ(status.MotorPosition, 188);
+    EXPECT_EQ(status.IdealPosition, 188);
+    EXPECT_FALSE(has(status, StatusBit::Busy));
+    EXPECT_EQ(model.velocity(), 0.0);
+}
+
+TEST_F(Axis, HundredUnitsAtRatio15TakeAboutASecondOnATrapezoid)
+{
+    const CommandFrame go = designFrame(CommandBit::Go, 1500);
+    bool cruised = false;
+    double elapsed = 0;
+    double previous = 0;
+    while (has(tick(go), StatusBit::Busy) && elapsed < 5) {
+        cruised = cruised || has(model.status(), StatusBit::MaxSpeed);
+        EXPECT_GE(model.position(), previous); // never backs up
+        EXPECT_LE(model.position(), 1500.0);   // never overshoots
+        EXPECT_LE(std::fabs(model.velocity()), 1800.0);
+        previous = model.position();
+        elapsed += Tick;
+    }
+    EXPECT_TRUE(cruised);
+    EXPECT_NEAR(elapsed, 1.07, 0.1); // 1500/1800 s cruising plus one ramp of 0.24 s
+    EXPECT_EQ(model.status().MotorPosition, 1500);
+}
+
+TEST_F(Axis, JogFollowsTheJogWordUpToMaxSpeed)
+{
+    struct Case {
+        uint16_t jogWord;
+        double speed;
+        bool maxSpeedBit;
+    };
+    for (const Case c : {Case{JogFullForward, 1800, true}, Case{JogFullBackward, -1800, true},
+                         Case{37767, 900, false}, Case{65535, 1800, true}, Case{32767, 0, false}}) {
+        AxisModel fresh;
+        model = fresh;
+        CommandFrame jog = designFrame(CommandBit::JogMode);
+        jog.JogWord = c.jogWord;
+        for (int i = 0; i < 20; ++i) // 0.6 s: more than the 0.24 s ramp
+            tick(jog);
+        EXPECT_DOUBLE_EQ(model.velocity(), c.speed) << c.jogWord;
+        EXPECT_EQ(has(model.status(), StatusBit::MaxSpeed), c.maxSpeedBit) << c.jogWord;
+        EXPECT_EQ(has(model.status(), StatusBit::Busy), c.speed != 0) << c.jogWord;
+    }
+}
+
+TEST_F(Axis, StopComesToRestWithinTheDecelerationDistance)
+{
+    CommandFrame jog = designFrame(CommandBit::JogMode);
+    jog.JogWord = JogFullForward;
+    for (int i = 0; i < 20; ++i)
+        tick(jog);
+    ASSERT_DOUBLE_EQ(model.velocity(), 1800.0);
+
+    CommandFrame stop = jog;
+    stop.CommandByte |= CommandBit::Stop;
+    tick(stop);
+    const double stoppedAt = model.position();
+    runUntilIdle(stop);
+    const double brakingDistance = 1800.0 * 1800.0 / (2 * 7500.0); // 216 steps
+    EXPECT_EQ(model.velocity(), 0.0);
+    EXPECT_LE(model.position() - stoppedAt, brakingDistance + 2);
+    EXPECT_GE(model.position() - stoppedAt, brakingDistance - 5); // a ramp, not a wall
+
+    // Stop dropped the jog: it stays dropped with jog mode still set...
+    const double restedAt = model.position();
+    for (int i = 0; i < 5; ++i)
+        tick(jog);
+    EXPECT_EQ(model.position(), restedAt);
+    // ...until jog mode is selected again.
+    tick(designFrame());
+    tick(jog);
+    tick(jog);
+    EXPECT_GT(model.position(), restedAt);
+}
+
+TEST_F(Axis, ZeroMakesTheCurrentPositionTheOrigin)
+{
+    runUntilIdle(designFrame(CommandBit::Go, 500));
+    const StatusFrame zeroed = tick(designFrame(CommandBit::Zero, 500));
+    EXPECT_EQ(zeroed.MotorPosition, 0);
+    EXPECT_EQ(zeroed.IdealPosition, 0);
+    EXPECT_FALSE(has(zeroed, StatusBit::Busy));
+    runUntilIdle(designFrame(CommandBit::Go, 100));
+    EXPECT_EQ(model.status().MotorPosition, 100);
+    EXPECT_DOUBLE_EQ(model.travel(), 600.0); // the machine itself moved on
+}
+
+TEST_F(Axis, LimitSwitchesStopTheAxisAndLightTheirBits)
+{
+    struct Case {
+        uint8_t options;
+        uint16_t jogWord;
+        double endPosition;
+        uint8_t limitBit;
+    };
+    const uint8_t reverseLimit = OptionBit::ReverseLimit;
+    const uint8_t reverseMotor = OptionBit::ReverseMotor;
+    for (const Case c : {
+             Case{0, JogFullForward, 150000, StatusBit::UpperLimit},
+             Case{0, JogFullBackward, -150000, StatusBit::LowerLimit},
+             Case{reverseLimit, JogFullForward, 150000, StatusBit::LowerLimit},
+             Case{reverseLimit, JogFullBackward, -150000, StatusBit::UpperLimit},
+             Case{reverseMotor, JogFullForward, 150000, StatusBit::LowerLimit},
+             Case{reverseMotor, JogFullBackward, -150000, StatusBit::UpperLimit},
+         }) {
+        AxisModel fresh;
+        model = fresh;
+        CommandFrame jog = designFrame(CommandBit::JogMode);
+        jog.MaxSpeed = 255;
+        jog.OptionsByte |= c.options;
+        jog.JogWord = c.jogWord;
+        model.apply(jog);
+        model.advance(70); // 150000 steps at 2550 steps/s take under a minute
+        const StatusFrame status = model.status();
+        const std::string label = "options " + std::to_string(c.options) + " jog " + std::to_string(c.jogWord);
+        EXPECT_EQ(status.MotorPosition, c.endPosition) << label;
+        EXPECT_EQ(status.StatusByte & (StatusBit::LowerLimit | StatusBit::UpperLimit), c.limitBit) << label;
+        EXPECT_EQ(has(status, StatusBit::ReverseLimit), (c.options & reverseLimit) != 0) << label;
+        EXPECT_EQ(model.velocity(), 0.0) << label;
+
+        // A move further into the switch is refused; one away from it runs.
+        CommandFrame into = designFrame(CommandBit::Go, static_cast<int64_t>(c.endPosition * 1.5));
+        into.OptionsByte = jog.OptionsByte;
+        EXPECT_FALSE(has(tick(into), StatusBit::Busy)) << label;
+        CommandFrame away = into;
+        away.TargetSteps = 0;
+        runUntilIdle(away);
+        EXPECT_EQ(model.status().MotorPosition, 0) << label;
+        EXPECT_EQ(model.status().StatusByte & (StatusBit::LowerLimit | StatusBit::UpperLimit), 0) << label;
+    }
+}
+
+TEST_F(Axis, ReverseMotorDirectionTurnsTheMachineTheOtherWay)
+{
+    CommandFrame go = designFrame(CommandBit::Go, 1000);
+    go.OptionsByte |= OptionBit::ReverseMotor;
+    runUntilIdle(go);
+    EXPECT_EQ(model.status().MotorPosition, 1000);
+    EXPECT_DOUBLE_EQ(model.travel(), -1000.0);
+}
+
+TEST_F(Axis, MiswiredSwitchesReadPressedAndTheAxisRefusesToMove)
+{
+    CommandFrame go = designFrame(CommandBit::Go, 1000);
+    go.OptionsByte |= OptionBit::LimitActiveHigh;
+    for (int i = 0; i < 10; ++i)
+        tick(go);
+    const StatusFrame status = model.status();
+    EXPECT_EQ(status.MotorPosition, 0);
+    EXPECT_EQ(status.StatusByte, StatusBit::LowerLimit | StatusBit::UpperLimit | StatusBit::ActiveHigh);
+}
+
+TEST_F(Axis, NoMotionWithoutEnableOrCurrent)
+{
+    // Enable clear drops the request; amplitude 0 keeps it waiting, busy,
+    // so that the panel sends the full amplitude on its next frame.
+    CommandFrame disabled = designFrame(CommandBit::Go, 1000);
+    disabled.CommandByte &= ~CommandBit::Enable;
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FALSE(has(tick(disabled), StatusBit::Busy));
+    EXPECT_EQ(model.position(), 0.0);
+
+    CommandFrame noCurrent = designFrame(CommandBit::Go, 1000);
+    noCurrent.Amplitude = 0;
+    for (int i = 0; i < 10; ++i)
+        EXPECT_TRUE(has(tick(noCurrent), StatusBit::Busy));
+    EXPECT_EQ(model.position(), 0.0);
+
+    runUntilIdle(designFrame(CommandBit::PositionMode));
+    EXPECT_EQ(model.status().MotorPosition, 1000);
+}
+
+TEST_F(Axis, RelativeMovesOnceOnEachPressFromWhereTheAxisStands)
+{
+    runUntilIdle(designFrame(CommandBit::Go, 200));
+    const CommandFrame held = designFrame(CommandBit::Relative, -50);
+    for (int i = 0; i < 5; ++i) // held across several frames: still one move
+        tick(held);
+    runUntilIdle(designFrame(CommandBit::PositionMode, -50));
+    EXPECT_EQ(model.status().MotorPosition, 150);
+    tick(held);
+    runUntilIdle(designFrame(CommandBit::PositionMode, -50));
+    EXPECT_EQ(model.status().MotorPosition, 100);
+}
+
+TEST_F(Axis, GoFollowsTheLatestTargetWhileHeld)
+{
+    tick(designFrame(CommandBit::Go, 5000));
+    tick(designFrame(CommandBit::Go, 5000));
+    runUntilIdle(designFrame(CommandBit::Go, -300)); // retargeted while moving
+    EXPECT_EQ(model.status().MotorPosition, -300);
+    EXPECT_FALSE(model.movePending());
+}
+
+TEST_F(Axis, AMoveRequestEndsJoggingUntilJogModeIsSelectedAgain)
+{
+    CommandFrame jog = designFrame(CommandBit::JogMode);
+    jog.JogWord = JogFullForward;
+    tick(jog);
+    CommandFrame goWhileJogging = jog;
+    goWhileJogging.CommandByte |= CommandBit::Go;
+    goWhileJogging.TargetSteps = 0;
+    runUntilIdle(goWhileJogging);
+    EXPECT_EQ(model.status().MotorPosition, 0);
+    EXPECT_FALSE(model.jogging());
+    runUntilIdle(jog, 1); // jog bit still set, no new selection
+    EXPECT_EQ(model.status().MotorPosition, 0);
+    tick(designFrame());
+    tick(jog);
+    EXPECT_TRUE(model.jogging());
+}
+
+TEST_F(Axis, FramesWithWrongConstantBitsAreCountedAndIgnored)
+{
+    struct Case {
+        uint8_t options;
+        uint8_t idlePercent;
+        bool valid;
+    };
+    uint64_t expectedRejections = 0;
+    for (const Case c : {Case{144, 100, true}, Case{151, 0, true}, Case{144, 101, false}, Case{152, 50, false},
+                         Case{16, 50, false}, Case{128, 50, false}, Case{176, 50, false}, Case{208, 50, false}}) {
+        CommandFrame frame = designFrame(CommandBit::Go, 1000);
+        frame.OptionsByte = c.options;
+        frame.IdlePercent = c.idlePercent;
+        EXPECT_EQ(model.apply(frame), c.valid) << int(c.options) << " " << int(c.idlePercent);
+        EXPECT_EQ(hasValidConstantBits(frame), c.valid);
+        expectedRejections += c.valid ? 0 : 1;
+    }
+    EXPECT_EQ(model.rejectedFrames(), expectedRejections);
+
+    AxisModel fresh;
+    CommandFrame bad = designFrame(CommandBit::Go, 1000);
+    bad.OptionsByte = 0;
+    fresh.apply(bad);
+    fresh.advance(2);
+    EXPECT_EQ(fresh.position(), 0.0);
+    EXPECT_FALSE(fresh.movePending());
+}
+
+TEST_F(Axis, LongGapsAndOddTimesAreSafe)
+{
+    model.apply(designFrame(CommandBit::Go, 1500));
+    model.advance(-1);
+    model.advance(std::nan(""));
+    EXPECT_EQ(model.position(), 0.0);
+    model.advance(3600); // an hour in one step still ends the move exactly
+    EXPECT_EQ(model.status().MotorPosition, 1500);
+    EXPECT_FALSE(has(model.status(), StatusBit::Busy));
+}
