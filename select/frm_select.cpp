@@ -29,6 +29,20 @@ QRect twips(int left, int top, int width, int height)
 // read-only reciprocal apart from the white entry box.
 const QColor InactiveCaptionText(212, 208, 200);
 
+// The captions were sized for Windows' default dialog font, MS Sans Serif
+// 8 pt. Where it is missing, a face with similar metrics stands in, or the
+// longer captions would be cut off.
+QFont dialogFont()
+{
+    const QString family = QStringLiteral("MS Sans Serif");
+    if (QFont::substitutes(family).isEmpty())
+        QFont::insertSubstitutions(family, {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                            QStringLiteral("DejaVu Sans")});
+    QFont font(family);
+    font.setPointSize(8);
+    return font;
+}
+
 template <class Control>
 Control* place(QWidget* parent, const QString& caption, const QRect& geometry)
 {
@@ -56,6 +70,7 @@ frmSelect::frmSelect(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget
       state_(state), link_(link), end_(end)
 {
     setWindowTitle(QStringLiteral("Select Device"));
+    setFont(dialogFont());
     // Sizable, but without a layout: resizing moves no control.
     resize(twips(0, 0, 4515, 5220).size());
     createControls();
