@@ -3,7 +3,6 @@
 #include "frames.h"
 #include "number_text.h"
 
-#include <cmath>
 
 namespace kvx {
 
@@ -25,12 +24,18 @@ std::optional<PositionEntry> readPositionEntry(const QString& text, double demul
 
 namespace {
 
-// Bounds shown to the operator are cut towards zero, so that every value in
-// the stated range is accepted.
+// A bound as the operator would type it, two decimals, moved towards zero
+// until the frame can carry it: every value in the stated range is accepted.
 QString boundText(int64_t steps, double demultiplication)
 {
-    const double units = std::trunc(static_cast<double>(steps) / demultiplication * 100.0) / 100.0;
-    return formatPosition(units);
+    const double towardsZero = steps < 0 ? 0.01 : -0.01;
+    double units = static_cast<double>(steps) / demultiplication;
+    QString text = formatPosition(units);
+    for (int i = 0; i < 100 && !frameablePosition(leadingNumber(text).value_or(units) * demultiplication); ++i) {
+        units += towardsZero;
+        text = formatPosition(units);
+    }
+    return text;
 }
 
 } // namespace
