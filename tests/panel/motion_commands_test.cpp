@@ -14,6 +14,8 @@ struct EntryCase {
     double target;
 };
 
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << '"' << c.typed << "\" at " << c.ratio; }
+
 class PositionEntryCases : public ::testing::TestWithParam<EntryCase> {};
 
 } // namespace
