@@ -47,7 +47,7 @@ arrow 40 banner-arrow.png
 
 convert -size 350x44 "xc:${lightGrey}" \
     banner-arrow.png -geometry +4+2 -compose Over -composite \
-    -font Liberation-Sans-Bold -pointsize 17 -fill "${slateBlue}" \
-    -annotate +52+29 'KVX-340 Stepper Motor Control' \
+    -font Liberation-Sans-Bold -pointsize 15 -fill "${slateBlue}" \
+    -annotate +50+28 'KVX-340 Stepper Motor Control Panel' \
     -depth 8 -type TrueColor -define png:color-type=2 banner.png
 rm banner-arrow.png

@@ -1,0 +1,26 @@
+#include "program.h"
+
+#include "frm_main.h"
+#include "frm_select.h"
+
+namespace kvx {
+
+Program::Program(UsbLink& link) : link_(link) {}
+
+Program::~Program() = default;
+
+bool Program::start()
+{
+    select_ = std::make_unique<frmSelect>(state_, link_, end_);
+    select_->setShowPanel([this] { showPanel(); });
+    select_->loadAndShow();
+    return !end_.isEnding();
+}
+
+void Program::showPanel()
+{
+    panel_ = std::make_unique<frmMain>(state_, link_, end_);
+    panel_->show();
+}
+
+} // namespace kvx

@@ -1,0 +1,43 @@
+// The program's life: the selection dialog first, then the control panel,
+// sharing one motion request state and one USB library.
+#pragma once
+
+#include "motion_state.h"
+#include "qt_program_end.h"
+#include "usb_link.h"
+
+#include <memory>
+
+namespace kvx {
+
+class frmSelect;
+class frmMain;
+
+class Program {
+public:
+    explicit Program(UsbLink& link);
+    ~Program();
+
+    // Loads the selection dialog and shows it. False when that already ended
+    // the program (no controller, no usable library): do not run the event loop.
+    bool start();
+
+    bool ended() const { return end_.isEnding(); }
+    int exitCode() const { return end_.exitCode(); }
+
+    MotionState& state() { return state_; }
+    frmSelect* selectWindow() const { return select_.get(); }
+    frmMain* panelWindow() const { return panel_.get(); }
+
+private:
+    // The dialog's hand-over once the controller is open.
+    void showPanel();
+
+    UsbLink& link_;
+    MotionState state_;
+    QtProgramEnd end_;
+    std::unique_ptr<frmSelect> select_;
+    std::unique_ptr<frmMain> panel_;
+};
+
+} // namespace kvx

@@ -1,0 +1,43 @@
+#include "qt_program_end.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+namespace kvx {
+
+void showProgramMessage(const QString& message)
+{
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message, QMessageBox::Ok);
+    // Some styles decorate the OK button with an icon of their own.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
+    box.exec();
+}
+
+void QtProgramEnd::abortWith(const QString& message)
+{
+    // Set before the box opens: ticks and handlers that reach us while it is
+    // open must already return at once.
+    ending_ = true;
+    showProgramMessage(message);
+    finish(1);
+}
+
+void QtProgramEnd::endNow()
+{
+    ending_ = true;
+    finish(0);
+}
+
+void QtProgramEnd::finish(int code)
+{
+    exitCode_ = code;
+    // Leaves the event loop if one runs. Before it runs, the caller sees
+    // isEnding() and never enters it; exiting then would also make every
+    // later modal box return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(code);
+}
+
+} // namespace kvx
