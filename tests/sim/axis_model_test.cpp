@@ -1,4 +1,5 @@
 #include "axis_model.h"
+#include "design_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -7,25 +8,13 @@
 using namespace kvx;
 using namespace kvx::sim;
 
+using kvx::sim::test::designCommand;
+
 namespace {
 
 constexpr double Tick = 0.03;
 constexpr uint16_t JogFullForward = 42767;
 constexpr uint16_t JogFullBackward = 22767;
-
-CommandFrame designFrame(uint8_t commandBits = 0, int64_t target = 0)
-{
-    CommandFrame frame;
-    frame.MaxSpeed = 180;
-    frame.Acceleration = 75;
-    frame.Amplitude = 160;
-    frame.CommandByte = CommandBit::Enable | commandBits;
-    frame.JogWord = 32767;
-    frame.IdlePercent = 50;
-    frame.OptionsByte = OptionBit::Constant;
-    frame.TargetSteps = target;
-    return frame;
-}
 
 bool has(const StatusFrame& status, uint8_t bit) { return (status.StatusByte & bit) != 0; }
 
@@ -54,10 +43,10 @@ protected:
 TEST_F(Axis, MoveTo187AndAHalfStepsEndsAt188WithBusyCleared)
 {
     const int64_t target = *frameablePosition(187.5);
-    EXPECT_TRUE(has(tick(designFrame(CommandBit::Go, target)), StatusBit::Busy));
-    tick(designFrame(CommandBit::Go, target));
+    EXPECT_TRUE(has(tick(designCommand(CommandBit::Go, target)), StatusBit::Busy));
+    tick(designCommand(CommandBit::Go, target));
     // Go released: the axis finishes the move to the last target.
-    runUntilIdle(designFrame(CommandBit::PositionMode));
+    runUntilIdle(designCommand(CommandBit::PositionMode));
     const StatusFrame status = model.status();
     EXPECT_EQ(status.MotorPosition, 188);
     EXPECT_EQ(status.IdealPosition, 188);
@@ -67,7 +56,7 @@ TEST_F(Axis, MoveTo187AndAHalfStepsEndsAt188WithBusyCleared)
 
 TEST_F(Axis, HundredUnitsAtRatio15TakeAboutASecondOnATrapezoid)
 {
-    const CommandFrame go = designFrame(CommandBit::Go, 1500);
+    const CommandFrame go = designCommand(CommandBit::Go, 1500);
     bool cruised = false;
     double elapsed = 0;
     double previous = 0;
@@ -95,7 +84,7 @@ TEST_F(Axis, JogFollowsTheJogWordUpToMaxSpeed)
                          Case{37767, 900, false}, Case{65535, 1800, true}, Case{32767, 0, false}}) {
         AxisModel fresh;
         model = fresh;
-        CommandFrame jog = designFrame(CommandBit::JogMode);
+        CommandFrame jog = designCommand(CommandBit::JogMode);
         jog.JogWord = c.jogWord;
         for (int i = 0; i < 20; ++i) // 0.6 s: more than the 0.24 s ramp
             tick(jog);
@@ -107,7 +96,7 @@ TEST_F(Axis, JogFollowsTheJogWordUpToMaxSpeed)
 
 TEST_F(Axis, StopComesToRestWithinTheDecelerationDistance)
 {
-    CommandFrame jog = designFrame(CommandBit::JogMode);
+    CommandFrame jog = designCommand(CommandBit::JogMode);
     jog.JogWord = JogFullForward;
     for (int i = 0; i < 20; ++i)
         tick(jog);
@@ -129,7 +118,7 @@ TEST_F(Axis, StopComesToRestWithinTheDecelerationDistance)
         tick(jog);
     EXPECT_EQ(model.position(), restedAt);
     // ...until jog mode is selected again.
-    tick(designFrame());
+    tick(designCommand());
     tick(jog);
     tick(jog);
     EXPECT_GT(model.position(), restedAt);
@@ -137,12 +126,12 @@ TEST_F(Axis, StopComesToRestWithinTheDecelerationDistance)
 
 TEST_F(Axis, ZeroMakesTheCurrentPositionTheOrigin)
 {
-    runUntilIdle(designFrame(CommandBit::Go, 500));
-    const StatusFrame zeroed = tick(designFrame(CommandBit::Zero, 500));
+    runUntilIdle(designCommand(CommandBit::Go, 500));
+    const StatusFrame zeroed = tick(designCommand(CommandBit::Zero, 500));
     EXPECT_EQ(zeroed.MotorPosition, 0);
     EXPECT_EQ(zeroed.IdealPosition, 0);
     EXPECT_FALSE(has(zeroed, StatusBit::Busy));
-    runUntilIdle(designFrame(CommandBit::Go, 100));
+    runUntilIdle(designCommand(CommandBit::Go, 100));
     EXPECT_EQ(model.status().MotorPosition, 100);
     EXPECT_DOUBLE_EQ(model.travel(), 600.0); // the machine itself moved on
 }
@@ -167,7 +156,7 @@ TEST_F(Axis, LimitSwitchesStopTheAxisAndLightTheirBits)
          }) {
         AxisModel fresh;
         model = fresh;
-        CommandFrame jog = designFrame(CommandBit::JogMode);
+        CommandFrame jog = designCommand(CommandBit::JogMode);
         jog.MaxSpeed = 255;
         jog.OptionsByte |= c.options;
         jog.JogWord = c.jogWord;
@@ -181,7 +170,7 @@ TEST_F(Axis, LimitSwitchesStopTheAxisAndLightTheirBits)
         EXPECT_EQ(model.velocity(), 0.0) << label;
 
         // A move further into the switch is refused; one away from it runs.
-        CommandFrame into = designFrame(CommandBit::Go, static_cast<int64_t>(c.endPosition * 1.5));
+        CommandFrame into = designCommand(CommandBit::Go, static_cast<int64_t>(c.endPosition * 1.5));
         into.OptionsByte = jog.OptionsByte;
         EXPECT_FALSE(has(tick(into), StatusBit::Busy)) << label;
         CommandFrame away = into;
@@ -194,7 +183,7 @@ TEST_F(Axis, LimitSwitchesStopTheAxisAndLightTheirBits)
 
 TEST_F(Axis, ReverseMotorDirectionTurnsTheMachineTheOtherWay)
 {
-    CommandFrame go = designFrame(CommandBit::Go, 1000);
+    CommandFrame go = designCommand(CommandBit::Go, 1000);
     go.OptionsByte |= OptionBit::ReverseMotor;
     runUntilIdle(go);
     EXPECT_EQ(model.status().MotorPosition, 1000);
@@ -203,7 +192,7 @@ TEST_F(Axis, ReverseMotorDirectionTurnsTheMachineTheOtherWay)
 
 TEST_F(Axis, MiswiredSwitchesReadPressedAndTheAxisRefusesToMove)
 {
-    CommandFrame go = designFrame(CommandBit::Go, 1000);
+    CommandFrame go = designCommand(CommandBit::Go, 1000);
     go.OptionsByte |= OptionBit::LimitActiveHigh;
     for (int i = 0; i < 10; ++i)
         tick(go);
@@ -216,47 +205,47 @@ TEST_F(Axis, NoMotionWithoutEnableOrCurrent)
 {
     // Enable clear drops the request; amplitude 0 keeps it waiting, busy,
     // so that the panel sends the full amplitude on its next frame.
-    CommandFrame disabled = designFrame(CommandBit::Go, 1000);
+    CommandFrame disabled = designCommand(CommandBit::Go, 1000);
     disabled.CommandByte &= ~CommandBit::Enable;
     for (int i = 0; i < 10; ++i)
         EXPECT_FALSE(has(tick(disabled), StatusBit::Busy));
     EXPECT_EQ(model.position(), 0.0);
 
-    CommandFrame noCurrent = designFrame(CommandBit::Go, 1000);
+    CommandFrame noCurrent = designCommand(CommandBit::Go, 1000);
     noCurrent.Amplitude = 0;
     for (int i = 0; i < 10; ++i)
         EXPECT_TRUE(has(tick(noCurrent), StatusBit::Busy));
     EXPECT_EQ(model.position(), 0.0);
 
-    runUntilIdle(designFrame(CommandBit::PositionMode));
+    runUntilIdle(designCommand(CommandBit::PositionMode));
     EXPECT_EQ(model.status().MotorPosition, 1000);
 }
 
 TEST_F(Axis, RelativeMovesOnceOnEachPressFromWhereTheAxisStands)
 {
-    runUntilIdle(designFrame(CommandBit::Go, 200));
-    const CommandFrame held = designFrame(CommandBit::Relative, -50);
+    runUntilIdle(designCommand(CommandBit::Go, 200));
+    const CommandFrame held = designCommand(CommandBit::Relative, -50);
     for (int i = 0; i < 5; ++i) // held across several frames: still one move
         tick(held);
-    runUntilIdle(designFrame(CommandBit::PositionMode, -50));
+    runUntilIdle(designCommand(CommandBit::PositionMode, -50));
     EXPECT_EQ(model.status().MotorPosition, 150);
     tick(held);
-    runUntilIdle(designFrame(CommandBit::PositionMode, -50));
+    runUntilIdle(designCommand(CommandBit::PositionMode, -50));
     EXPECT_EQ(model.status().MotorPosition, 100);
 }
 
 TEST_F(Axis, GoFollowsTheLatestTargetWhileHeld)
 {
-    tick(designFrame(CommandBit::Go, 5000));
-    tick(designFrame(CommandBit::Go, 5000));
-    runUntilIdle(designFrame(CommandBit::Go, -300)); // retargeted while moving
+    tick(designCommand(CommandBit::Go, 5000));
+    tick(designCommand(CommandBit::Go, 5000));
+    runUntilIdle(designCommand(CommandBit::Go, -300)); // retargeted while moving
     EXPECT_EQ(model.status().MotorPosition, -300);
     EXPECT_FALSE(model.movePending());
 }
 
 TEST_F(Axis, AMoveRequestEndsJoggingUntilJogModeIsSelectedAgain)
 {
-    CommandFrame jog = designFrame(CommandBit::JogMode);
+    CommandFrame jog = designCommand(CommandBit::JogMode);
     jog.JogWord = JogFullForward;
     tick(jog);
     CommandFrame goWhileJogging = jog;
@@ -267,7 +256,7 @@ TEST_F(Axis, AMoveRequestEndsJoggingUntilJogModeIsSelectedAgain)
     EXPECT_FALSE(model.jogging());
     runUntilIdle(jog, 1); // jog bit still set, no new selection
     EXPECT_EQ(model.status().MotorPosition, 0);
-    tick(designFrame());
+    tick(designCommand());
     tick(jog);
     EXPECT_TRUE(model.jogging());
 }
@@ -282,7 +271,7 @@ TEST_F(Axis, FramesWithWrongConstantBitsAreCountedAndIgnored)
     uint64_t expectedRejections = 0;
     for (const Case c : {Case{144, 100, true}, Case{151, 0, true}, Case{144, 101, false}, Case{152, 50, false},
                          Case{16, 50, false}, Case{128, 50, false}, Case{176, 50, false}, Case{208, 50, false}}) {
-        CommandFrame frame = designFrame(CommandBit::Go, 1000);
+        CommandFrame frame = designCommand(CommandBit::Go, 1000);
         frame.OptionsByte = c.options;
         frame.IdlePercent = c.idlePercent;
         EXPECT_EQ(model.apply(frame), c.valid) << int(c.options) << " " << int(c.idlePercent);
@@ -292,7 +281,7 @@ TEST_F(Axis, FramesWithWrongConstantBitsAreCountedAndIgnored)
     EXPECT_EQ(model.rejectedFrames(), expectedRejections);
 
     AxisModel fresh;
-    CommandFrame bad = designFrame(CommandBit::Go, 1000);
+    CommandFrame bad = designCommand(CommandBit::Go, 1000);
     bad.OptionsByte = 0;
     fresh.apply(bad);
     fresh.advance(2);
@@ -302,7 +291,7 @@ TEST_F(Axis, FramesWithWrongConstantBitsAreCountedAndIgnored)
 
 TEST_F(Axis, LongGapsAndOddTimesAreSafe)
 {
-    model.apply(designFrame(CommandBit::Go, 1500));
+    model.apply(designCommand(CommandBit::Go, 1500));
     model.advance(-1);
     model.advance(std::nan(""));
     EXPECT_EQ(model.position(), 0.0);

@@ -1,4 +1,5 @@
 #include "manual_clock.h"
+#include "design_frame.h"
 #include "sim_bus.h"
 #include "usb_link.h"
 
@@ -10,21 +11,9 @@ using namespace kvx;
 using namespace kvx::sim;
 using kvx::sim::test::ManualClock;
 
-namespace {
+using kvx::sim::test::designFrame;
 
-Frame designFrame(uint8_t commandBits = 0, int64_t target = 0)
-{
-    CommandFrame frame;
-    frame.MaxSpeed = 180;
-    frame.Acceleration = 75;
-    frame.Amplitude = 160;
-    frame.CommandByte = CommandBit::Enable | commandBits;
-    frame.JogWord = 32767;
-    frame.IdlePercent = 50;
-    frame.OptionsByte = OptionBit::Constant;
-    frame.TargetSteps = target;
-    return encodeCommandFrame(frame);
-}
+namespace {
 
 struct Transfer {
     int status;

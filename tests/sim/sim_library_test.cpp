@@ -1,6 +1,7 @@
 // The simulator as the program meets it: libkvx340sim bound by name through
 // the same binding as the vendor's library, on the real steady clock.
 #include "exchange.h"
+#include "design_frame.h"
 #include "fault_script.h"
 #include "frames.h"
 #include "sim_bus.h"
@@ -16,23 +17,11 @@
 using namespace kvx;
 namespace SimStatus = kvx::sim::SimStatus;
 
+using kvx::sim::test::designFrame;
+
 namespace {
 
 const QString SimLibraryPath = QStringLiteral(KVX_SIM_LIBRARY_DIR "/kvx340sim");
-
-Frame designFrame(uint8_t commandBits = 0, int64_t target = 0)
-{
-    CommandFrame frame;
-    frame.MaxSpeed = 180;
-    frame.Acceleration = 75;
-    frame.Amplitude = 160;
-    frame.CommandByte = CommandBit::Enable | commandBits;
-    frame.JogWord = 32767;
-    frame.IdlePercent = 50;
-    frame.OptionsByte = OptionBit::Constant;
-    frame.TargetSteps = target;
-    return encodeCommandFrame(frame);
-}
 
 struct Transfer {
     int16_t status;
