@@ -158,9 +158,13 @@ void SimBus::queueAnswer(Session& s, const AxisModel& model)
 {
     const Frame answer = encodeStatusFrame(model.status());
     s.answer.insert(s.answer.end(), answer.begin(), answer.end());
-    // A host that never reads loses the oldest answers, not memory.
-    while (s.answer.size() > MaxQueuedBytes)
-        s.answer.erase(s.answer.begin(), s.answer.begin() + FrameSize);
+    // A host that never reads loses the oldest whole answers, not memory. The
+    // rest of an answer it has begun to read stays, or its next reads would
+    // start in the middle of a frame.
+    while (s.answer.size() > MaxQueuedBytes) {
+        const auto oldestWhole = s.answer.begin() + static_cast<std::ptrdiff_t>(s.answer.size() % FrameSize);
+        s.answer.erase(oldestWhole, oldestWhole + FrameSize);
+    }
 }
 
 uint32_t SimBus::deliver(Session& s, void* buffer, uint32_t count)

@@ -226,6 +226,37 @@ TEST_F(Bus, UnreadAnswersAreBounded)
     EXPECT_EQ(queued, MaxQueuedBytes);
 }
 
+// Found by fuzz_sim_command: a partly read answer followed by more unread
+// answers than are kept used to leave the reader in the middle of a frame.
+TEST_F(Bus, OverflowKeepsTheRestOfAPartlyReadAnswer)
+{
+    void* handle = openFirst();
+    std::array<uint8_t, FrameSize> first{};
+    uint32_t got = 0;
+    write(handle, designFrame(CommandBit::Go, 1));
+    ASSERT_EQ(bus.read(handle, first.data(), 6, &got), SimStatus::Success);
+    ASSERT_EQ(got, 6u);
+    // Answers that each tell another position, more than the queue keeps.
+    for (int i = 0; i < 70; ++i) {
+        clock.seconds += 1.0;
+        write(handle, designFrame(CommandBit::Go, 1000 * (i + 2)));
+    }
+    uint32_t queued = 0, queueStatus = 0;
+    bus.checkRxQueue(handle, &queued, &queueStatus);
+    EXPECT_EQ(queued % FrameSize, 6u);
+    EXPECT_LE(queued, MaxQueuedBytes);
+
+    ASSERT_EQ(bus.read(handle, first.data() + 6, 6, &got), SimStatus::Success);
+    const StatusFrame rest = decodeStatusFrame(first.data());
+    EXPECT_EQ(rest.MotorPosition, rest.IdealPosition);
+    // Every whole answer after it is one frame, motor and ideal together.
+    while (read(handle).count == FrameSize) {
+        const StatusFrame status = decodeStatusFrame(received.data());
+        EXPECT_EQ(status.MotorPosition, status.IdealPosition);
+        EXPECT_EQ(received[5] | received[6] | received[7], 0);
+    }
+}
+
 TEST_F(Bus, FramesWithWrongConstantBitsAreAnsweredButNotActedOn)
 {
     void* handle = openFirst();
