@@ -27,7 +27,7 @@ int main(int argc, char** argv)
         spinner = std::thread([&] {
             volatile unsigned long n = 0;
             while (!stop.load(std::memory_order_relaxed))
-                ++n;
+                n = n + 1;
         });
 
     using Clock = std::chrono::steady_clock;

@@ -1,0 +1,89 @@
+// One whole tick of the panel, headless: frmMain on the simulated bus in
+// this process (steady clock, as in the simulator library), its timer
+// stopped and Timer1_Timer() called directly, so the figure is the tick's
+// own work: compose, write, read, decode, and the eight panel elements set.
+#include "exchange.h"
+#include "frm_main.h"
+#include "recording_end.h"
+#include "sim_bus.h"
+#include "sim_bus_link.h"
+
+#include <QApplication>
+#include <QSlider>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+using namespace kvx;
+
+namespace {
+
+struct SimulatedPanel {
+    sim::SteadyClock clock;
+    sim::SimBus bus{clock};
+    kvx::soak::SimBusLink link{bus};
+    kvx::MotionState state;
+    kvx::test::RecordingEnd end;
+    std::unique_ptr<kvx::frmMain> panel;
+
+    SimulatedPanel()
+    {
+        link.SI_SetTimeouts(10000, 10000);
+        link.SI_Open(0, &state.DeviceHandle);
+        state.Demultiplication = 15;
+        state.AxisCaption = QStringLiteral("X");
+        panel = std::make_unique<kvx::frmMain>(state, link, end);
+        panel->show();
+        QApplication::processEvents(); // load and activate
+        panel->Timer1->stop();
+    }
+};
+
+// The panel as the operator leaves it most of the time: enabled, idle.
+void WholeTickIdle(benchmark::State& run)
+{
+    SimulatedPanel p;
+    for (auto _ : run)
+        p.panel->Timer1_Timer();
+    if (p.end.isEnding())
+        run.SkipWithError("the tick failed");
+}
+BENCHMARK(WholeTickIdle)->Unit(benchmark::kMicrosecond);
+
+// The same with a jog under way, so the model integrates and the display
+// changes on every tick.
+void WholeTickJogging(benchmark::State& run)
+{
+    SimulatedPanel p;
+    p.panel->Slider1->setValue(10000);
+    p.state.JogModeFlag = CommandBit::JogMode;
+    for (auto _ : run)
+        p.panel->Timer1_Timer();
+    if (p.end.isEnding())
+        run.SkipWithError("the tick failed");
+}
+BENCHMARK(WholeTickJogging)->Unit(benchmark::kMicrosecond);
+
+// The exchange alone, without the window: what the display update adds is
+// the difference.
+void ExchangeWithoutWindow(benchmark::State& run)
+{
+    SimulatedPanel p;
+    const SliderValues sliders;
+    for (auto _ : run) {
+        TickResult result = runExchange(p.state, sliders, 0, p.link);
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(ExchangeWithoutWindow)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
