@@ -12,6 +12,10 @@ void SoakOperator::beforeTick(MotionState& state, SliderValues& sliders, double&
             release(state, sliders);
         return;
     }
+    if (pauseLeft_ > 0) {
+        --pauseLeft_;
+        return;
+    }
     // About one action every 60 ticks (1.8 s): most moves have time to end.
     if (between(0, 59) == 0)
         startSomething(state, sliders, targetPosition);
@@ -23,11 +27,13 @@ void SoakOperator::startSomething(MotionState& state, SliderValues& sliders, dou
     ticksLeft_ = between(1, 4);
     if (pick <= 2) {
         // Mostly near, now and then beyond the switches.
-        const double unitsRange = between(0, 9) == 0 ? 15000 : 150;
-        if (typeEntry(state.Demultiplication, unitsRange, targetPosition)) {
+        const bool far = between(0, 9) == 0;
+        if (typeEntry(state.Demultiplication, far ? 15000 : 150, targetPosition)) {
             holdGo(state);
             held_ = Held::Go;
             ++moves;
+            if (far)
+                maybeWalkAway();
         }
     } else if (pick <= 4) {
         if (typeEntry(state.Demultiplication, 100, targetPosition)) {
@@ -39,6 +45,7 @@ void SoakOperator::startSomething(MotionState& state, SliderValues& sliders, dou
         selectJogMode(state);
         sliders.Slider1 = between(-10000, 10000);
         ++jogs;
+        maybeWalkAway();
     } else if (pick == 6) {
         pressStop(state);
         sliders.Slider1 = 0; // the jog slider springs back with STOP
@@ -88,6 +95,16 @@ bool SoakOperator::typeEntry(double demultiplication, double unitsRange, double&
         return false;
     targetPosition = entry->targetPosition;
     return true;
+}
+
+// Long moves and jogs are sometimes left to run for a minute or two, so
+// that the axis reaches its switches.
+void SoakOperator::maybeWalkAway()
+{
+    if (between(0, 2) == 0) {
+        pauseLeft_ = between(1000, 4000);
+        ++pauses;
+    }
 }
 
 void SoakOperator::moveASlider(SliderValues& sliders)

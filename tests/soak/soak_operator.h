@@ -20,7 +20,7 @@ public:
     void beforeTick(MotionState& state, SliderValues& sliders, double& targetPosition);
 
     // What was done, for the soak's figures.
-    uint64_t moves = 0, relativeMoves = 0, jogs = 0, stops = 0, zeroes = 0, sliderChanges = 0;
+    uint64_t moves = 0, relativeMoves = 0, jogs = 0, stops = 0, zeroes = 0, sliderChanges = 0, pauses = 0;
 
 private:
     enum class Held { Nothing, Go, Relative, Stop, Zero };
@@ -30,10 +30,12 @@ private:
     void release(MotionState& state, SliderValues& sliders);
     bool typeEntry(double demultiplication, double unitsRange, double& targetPosition);
     void moveASlider(SliderValues& sliders);
+    void maybeWalkAway();
 
     std::mt19937 random_;
     Held held_ = Held::Nothing;
     int ticksLeft_ = 0;
+    int pauseLeft_ = 0; // ticks the operator leaves the panel alone
 };
 
 } // namespace kvx::soak

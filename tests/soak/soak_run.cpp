@@ -108,10 +108,8 @@ public:
             bool(status.StatusByte & StatusBit::UpperLimit) != upper)
             fail("limit bits do not match the travel");
         if (lower || upper)
-            ++switchTicks;
+            ++report.switchTicks;
     }
-
-    uint64_t switchTicks = 0;
 
 private:
     const sim::SimBus& bus_;
@@ -174,17 +172,21 @@ QString describe(const SoakReport& r, const char* mode)
                  .arg(r.exchanges)
                  .arg(r.seconds, 0, 'f', 2)
                  .arg(r.exchanges ? r.seconds * 1e6 / r.exchanges : 0, 0, 'f', 2);
-    lines << QStringLiteral("  operator: %1 moves, %2 relative moves, %3 jogs, %4 stops, %5 zeroes, %6 slider changes")
+    lines << QStringLiteral("  operator: %1 moves, %2 relative moves, %3 jogs, %4 stops, %5 zeroes, %6 slider "
+                            "changes, %7 long waits")
                  .arg(op.moves)
                  .arg(op.relativeMoves)
                  .arg(op.jogs)
                  .arg(op.stops)
                  .arg(op.zeroes)
-                 .arg(op.sliderChanges);
-    lines << QStringLiteral("  checked: %1 command frames, %2 completed moves on target, %3 frames after ZERO")
+                 .arg(op.sliderChanges)
+                 .arg(op.pauses);
+    lines << QStringLiteral("  checked: %1 command frames, %2 completed moves on target, %3 frames after ZERO, "
+                            "%4 ticks on a switch")
                  .arg(r.checker.frames())
                  .arg(r.checker.completedMoves())
-                 .arg(r.checker.zeroesSeen());
+                 .arg(r.checker.zeroesSeen())
+                 .arg(r.switchTicks);
     lines << QStringLiteral("  resident memory: %1 KiB after warm-up, %2 KiB at the end (%3%4 KiB)")
                  .arg(r.residentStartKiB)
                  .arg(r.residentEndKiB)

@@ -24,6 +24,7 @@ struct SoakReport {
     SoakChecker checker;
     SoakOperator operatorScript{0};
     uint64_t modelViolations = 0; // model mode only: reports against the model itself
+    uint64_t switchTicks = 0;     // model mode only: ticks with the axis on a switch
 };
 
 // Resident set size of this process, from /proc/self/statm.

@@ -62,7 +62,7 @@ TEST_P(ModelSoak, PositionsFollowTheSimulatedAxis)
     expectClean(report, ShortModelSoak);
     EXPECT_EQ(report.modelViolations, 0u);
     // Moves must have ended, and on their targets (the checker looks).
-    EXPECT_GT(report.checker.completedMoves(), 20u);
+    EXPECT_GT(report.checker.completedMoves(), 10u);
     EXPECT_GT(report.checker.zeroesSeen(), 0u);
 }
 
