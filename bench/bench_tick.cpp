@@ -1,7 +1,8 @@
 // One whole tick of the panel, headless: frmMain on the simulated bus in
 // this process (steady clock, as in the simulator library), its timer
 // stopped and Timer1_Timer() called directly, so the figure is the tick's
-// own work: compose, write, read, decode, and the eight panel elements set.
+// own work: compose, write, read, decode, and the eight panel elements set;
+// one variant also repaints the whole window.
 #include "exchange.h"
 #include "frm_main.h"
 #include "recording_end.h"
@@ -62,6 +63,23 @@ void WholeTickJogging(benchmark::State& run)
         run.SkipWithError("the tick failed");
 }
 BENCHMARK(WholeTickJogging)->Unit(benchmark::kMicrosecond);
+
+// The same again with the whole window repainted at once after each tick:
+// an upper bound of what Qt paints per tick (it repaints only what changed,
+// and at most once per frame).
+void WholeTickJoggingPainted(benchmark::State& run)
+{
+    SimulatedPanel p;
+    p.panel->Slider1->setValue(10000);
+    p.state.JogModeFlag = CommandBit::JogMode;
+    for (auto _ : run) {
+        p.panel->Timer1_Timer();
+        p.panel->repaint();
+    }
+    if (p.end.isEnding())
+        run.SkipWithError("the tick failed");
+}
+BENCHMARK(WholeTickJoggingPainted)->Unit(benchmark::kMicrosecond);
 
 // The exchange alone, without the window: what the display update adds is
 // the difference.
