@@ -175,20 +175,28 @@ uint32_t SimBus::deliver(Session& s, void* buffer, uint32_t count)
     return n;
 }
 
+int SimBus::beginTransfer(void* handle, const void* buffer, uint32_t bytes, uint32_t* counted, Session*& s)
+{
+    if (!counted)
+        return SimStatus::InvalidParameter;
+    *counted = 0;
+    s = session(handle);
+    if (!s)
+        return SimStatus::InvalidHandle;
+    if (bytes > 0 && !buffer)
+        return SimStatus::InvalidParameter;
+    if (!controllers_[s->controller].plugged)
+        return SimStatus::DeviceIoFailed;
+    return SimStatus::Success;
+}
+
 int SimBus::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
 {
     std::lock_guard lock(mutex_);
-    if (!bytesWritten)
-        return SimStatus::InvalidParameter;
-    *bytesWritten = 0;
-    Session* s = session(handle);
-    if (!s)
-        return SimStatus::InvalidHandle;
-    if (bytesToWrite > 0 && !buffer)
-        return SimStatus::InvalidParameter;
+    Session* s = nullptr;
+    if (const int status = beginTransfer(handle, buffer, bytesToWrite, bytesWritten, s))
+        return status;
     Controller& controller = controllers_[s->controller];
-    if (!controller.plugged)
-        return SimStatus::DeviceIoFailed;
 
     const double now = clock_.now();
     advanceTo(controller, now);
@@ -221,17 +229,10 @@ int SimBus::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint3
 int SimBus::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead)
 {
     std::unique_lock lock(mutex_);
-    if (!bytesRead)
-        return SimStatus::InvalidParameter;
-    *bytesRead = 0;
-    Session* s = session(handle);
-    if (!s)
-        return SimStatus::InvalidHandle;
-    if (bytesToRead > 0 && !buffer)
-        return SimStatus::InvalidParameter;
+    Session* s = nullptr;
+    if (const int status = beginTransfer(handle, buffer, bytesToRead, bytesRead, s))
+        return status;
     Controller& controller = controllers_[s->controller];
-    if (!controller.plugged)
-        return SimStatus::DeviceIoFailed;
 
     FaultKind fault{};
     if (takeDueFault(*s, CallKind::Read, clock_.now(), fault)) {

@@ -81,6 +81,9 @@ private:
 
     Controller* pluggedController(uint32_t deviceNumber);
     Session* session(void* handle);
+    // The checks a write and a read share: the counter is zeroed, then the
+    // handle, the buffer and the controller's presence are tested.
+    int beginTransfer(void* handle, const void* buffer, uint32_t bytes, uint32_t* counted, Session*& s);
     bool takeDueFault(Session& session, CallKind call, double now, FaultKind& kind);
     void advanceTo(Controller& controller, double now);
     void queueAnswer(Session& session, const AxisModel& model);
