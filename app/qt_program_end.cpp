@@ -1,19 +1,11 @@
 #include "qt_program_end.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
+#include "program_message.h"
+
+#include <QCoreApplication>
 #include <QThread>
 
 namespace kvx {
-
-void showProgramMessage(const QString& message)
-{
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message, QMessageBox::Ok);
-    // Some styles decorate the OK button with an icon of their own.
-    box.button(QMessageBox::Ok)->setIcon(QIcon());
-    box.exec();
-}
 
 void QtProgramEnd::abortWith(const QString& message)
 {

@@ -21,8 +21,4 @@ private:
     int exitCode_ = 0;
 };
 
-// The program's one kind of message box: modal, OK only, no icon, the
-// application's name as title.
-void showProgramMessage(const QString& message);
-
 } // namespace kvx

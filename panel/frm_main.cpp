@@ -10,25 +10,18 @@
 #include "panel_fonts.h"
 #include "panel_layout.h"
 #include "program_icon.h"
+#include "program_message.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 
 namespace kvx {
 namespace {
-
-void showModalMessage(QWidget* parent, const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, parent);
-    box.button(QMessageBox::Ok)->setIcon({});
-    box.exec();
-}
 
 void setTextColour(QLabel* label, const QColor& colour)
 {
@@ -44,7 +37,7 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       state_(state), link_(link), end_(end)
 {
-    showMessage = [this](const QString& text) { showModalMessage(this, text); };
+    showMessage = [this](const QString& text) { showProgramMessage(text, this); };
     installFontSubstitutes();
     setWindowTitle(QStringLiteral("KVX-340 Stepper Motor Control Panel"));
     setWindowIcon(programIcon());
