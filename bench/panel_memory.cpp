@@ -8,6 +8,7 @@
 #include "frm_select.h"
 #include "program.h"
 #include "program_icon.h"
+#include "resident_memory.h"
 #include "usb_library.h"
 
 #include <QApplication>
@@ -15,20 +16,8 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
-#include <fstream>
-#include <unistd.h>
 
-namespace {
-
-long residentKiB()
-{
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-} // namespace
+using kvx::test::residentKiB;
 
 int main(int argc, char** argv)
 {

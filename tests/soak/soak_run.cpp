@@ -1,6 +1,7 @@
 #include "soak_run.h"
 
 #include "axis_model.h"
+#include "resident_memory.h"
 #include "frame_tap.h"
 #include "sim_bus.h"
 #include "sim_bus_link.h"
@@ -9,11 +10,11 @@
 #include <QStringList>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <functional>
-#include <unistd.h>
 
 namespace kvx::soak {
+
+using kvx::test::residentKiB;
 
 namespace {
 
@@ -117,14 +118,6 @@ private:
 };
 
 } // namespace
-
-long residentKiB()
-{
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 SoakReport runLinkSoak(const QString& libraryFile, const SoakOptions& options)
 {

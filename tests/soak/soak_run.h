@@ -27,9 +27,6 @@ struct SoakReport {
     uint64_t switchTicks = 0;     // model mode only: ticks with the axis on a switch
 };
 
-// Resident set size of this process, from /proc/self/statm.
-long residentKiB();
-
 // Through the program's own binding, libkvx340sim loaded from the given
 // file, on its steady clock: ticks as fast as the link answers.
 SoakReport runLinkSoak(const QString& libraryFile, const SoakOptions& options);
