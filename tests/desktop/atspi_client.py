@@ -1,0 +1,70 @@
+"""What a screen reader sees of the running program, through AT-SPI.
+
+Run with Debian's /usr/bin/python3 (python3-pyatspi) inside with-desktop.
+"""
+import time
+
+import pyatspi
+
+APPLICATION = "KVX-340"
+
+
+def wait_for(probe, what, timeout=20.0):
+    """Polls probe() until it returns something truthy; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            found = probe()
+        except Exception:  # the tree changes under us while windows come and go
+            found = None
+        if found:
+            return found
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.2)
+
+
+def application(name=APPLICATION, timeout=20.0):
+    def probe():
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is not None and app.name == name:
+                return app
+        return None
+
+    return wait_for(probe, f"application {name!r} on the accessibility bus", timeout)
+
+
+def walk(node):
+    yield node
+    for child in node:
+        if child is not None:
+            yield from walk(child)
+
+
+def role(node):
+    return node.getRoleName()
+
+
+def showing(node):
+    return node.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def find(root, role_name, name=None, timeout=20.0):
+    """The first element below root with this role (and name, if given) that is showing."""
+
+    def probe():
+        for node in walk(root):
+            if role(node) == role_name and (name is None or node.name == name) and showing(node):
+                return node
+        return None
+
+    return wait_for(probe, f"{role_name} {name!r}", timeout)
+
+
+def window(app, title, timeout=20.0):
+    return find(app, "frame", title, timeout)
+
+
+def click(node):
+    """Performs the element's default action, as a screen reader user would."""
+    node.queryAction().doAction(0)
