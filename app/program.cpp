@@ -2,10 +2,11 @@
 
 #include "frm_main.h"
 #include "frm_select.h"
+#include "screen_reader.h"
 
 namespace kvx {
 
-Program::Program(UsbLink& link) : link_(link) {}
+Program::Program(UsbLink& link) : link_(link) { installScreenReaderSupport(); }
 
 Program::~Program() = default;
 

@@ -11,6 +11,7 @@
 #include "panel_layout.h"
 #include "program_icon.h"
 #include "program_message.h"
+#include "screen_reader.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -38,6 +39,7 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
       state_(state), link_(link), end_(end)
 {
     showMessage = [this](const QString& text) { showProgramMessage(text, this); };
+    installScreenReaderSupport();
     installFontSubstitutes();
     setWindowTitle(QStringLiteral("KVX-340 Stepper Motor Control Panel"));
     setWindowIcon(programIcon());
@@ -143,6 +145,22 @@ void frmMain::showDisplay(const PanelDisplay& display)
     setTextColour(Label3, on.Label3 ? red : system.color(QPalette::ButtonText));
     Shape2->setFillColor(on.Shape2 ? red : buttonFace);
     Command3->setBackground(on.Command3 ? yellow : buttonFace);
+    // Setting a description notifies screen readers: only on a change.
+    for (StatusElement element : announcer_.update(on))
+        statusWidget(element)->setAccessibleDescription(announcer_.words(element));
+}
+
+QWidget* frmMain::statusWidget(StatusElement element) const
+{
+    switch (element) {
+    case StatusElement::LeftLimit: return Shape3;
+    case StatusElement::RightLimit: return Shape4;
+    case StatusElement::Reverse: return Command6;
+    case StatusElement::MaxSpeed: return Label3;
+    case StatusElement::Busy: return Shape2;
+    case StatusElement::ActiveHigh: break;
+    }
+    return Command3;
 }
 
 bool frmMain::positionEntry()

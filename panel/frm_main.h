@@ -7,6 +7,7 @@
 #include "exchange.h"
 #include "motion_state.h"
 #include "program_end.h"
+#include "status_words.h"
 #include "usb_link.h"
 
 #include <QWidget>
@@ -117,6 +118,7 @@ private:
     bool positionEntry();
     SliderValues sliderValues() const;
     void showDisplay(const PanelDisplay& display);
+    QWidget* statusWidget(StatusElement element) const;
     void closeDeviceAndEnd();
 
     MotionState& state_;
@@ -125,6 +127,7 @@ private:
     bool loaded_ = false;
     bool activated_ = false;
     bool slider1Armed_ = false;
+    StatusAnnouncer announcer_;
 };
 
 } // namespace kvx

@@ -8,7 +8,9 @@
 #include "outline_marker.h"
 #include "panel_fonts.h"
 #include "panel_layout.h"
+#include "panel_slider.h"
 #include "program_icon.h"
+#include "screen_reader.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -84,7 +86,7 @@ struct SliderSettings {
 
 QSlider* slider(QWidget* parent, const SliderSettings& s)
 {
-    auto* bar = new QSlider(s.orientation, parent);
+    auto* bar = new PanelSlider(s.orientation, parent);
     bar->setRange(s.minimum, s.maximum);
     bar->setValue(s.value);
     bar->setSingleStep(s.smallStep);
@@ -92,6 +94,8 @@ QSlider* slider(QWidget* parent, const SliderSettings& s)
     bar->setTickInterval(s.tickEvery);
     bar->setTickPosition(QSlider::TicksBelow);
     bar->setToolTip(QLatin1String(s.tip));
+    // The tooltip is what the operator reads of it, so a screen reader says it too.
+    bar->setAccessibleName(QLatin1String(s.tip));
     if (s.orientation == Qt::Vertical) {
         // Minimum at the top; keys and wheel move the thumb the way they look.
         bar->setInvertedAppearance(true);
@@ -105,6 +109,7 @@ QSlider* slider(QWidget* parent, const SliderSettings& s)
 void frmMain::buildControls()
 {
     Shape1 = placed(new OutlineMarker(this), layout::Shape1, "Shape1");
+    Shape1->setAccessibleName(QStringLiteral("Joystick Control zero"));
 
     Frame7 = placed(groupBox(this, QStringLiteral("     Speed"), arial(9.75)), layout::Frame7, "Frame7");
     Frame1 = placed(groupBox(this, QStringLiteral("Real Position"), msSansSerif(8.25, Weight::Regular)),
@@ -137,13 +142,18 @@ void frmMain::buildControls()
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setPixmap(bannerPicture());
     Picture1->setFocusPolicy(Qt::TabFocus);
+    Picture1->setAccessibleName(QStringLiteral("KVX-340 Stepper Motor Control Panel"));
 
     Text1 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(0, 255, 0), Qt::black), layout::Text1,
                    "Text1");
     Text1->setToolTip(QStringLiteral("Motor's Position"));
+    // The group boxes only frame the boxes, so Qt does not name them after them.
+    Text1->setAccessibleName(Frame1->title());
     Text2 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(224, 224, 224), Qt::black),
                    layout::Text2, "Text2");
-    Text3 = placed(new QLineEdit(QStringLiteral("Text3"), this), layout::Text3, "Text3");
+    Text2->setAccessibleName(Frame2->title());
+    // Nobody reads the ideal position, a screen reader no more than the eye.
+    Text3 = placed(new UnreadLineEdit(QStringLiteral("Text3"), this), layout::Text3, "Text3");
     Text3->setFont(msSansSerif(9.75));
     Text3->hide();
 
@@ -164,6 +174,14 @@ void frmMain::buildIndicators()
                       layout::Command6, "Command6");
     Command3 = placed(indicator(this, QStringLiteral("Act Hi"), QStringLiteral("Limit Switch Active on HIGH")),
                       layout::Command3, "Command3");
+    Shape3->setAccessibleName(statusName(StatusElement::LeftLimit));
+    Shape4->setAccessibleName(statusName(StatusElement::RightLimit));
+    Shape2->setAccessibleName(statusName(StatusElement::Busy));
+    // A lamp's colour, an indicator's background and a text colour are lost
+    // on a screen reader and on an operator who cannot tell red from green:
+    // each also carries its state in words.
+    for (StatusElement element : StatusElements)
+        statusWidget(element)->setAccessibleDescription(announcer_.words(element));
 }
 
 void frmMain::buildSliders()

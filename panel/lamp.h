@@ -1,4 +1,5 @@
-// A round indicator lamp: a solid filled circle with a thin outline.
+// A round indicator lamp: a solid filled circle with a thin outline. Screen
+// readers see it as a picture; its name and state words are set by the panel.
 #pragma once
 
 #include <QColor>
@@ -7,6 +8,7 @@
 namespace kvx {
 
 class Lamp : public QWidget {
+    Q_OBJECT
 public:
     explicit Lamp(QWidget* parent = nullptr);
 

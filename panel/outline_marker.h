@@ -6,6 +6,7 @@
 namespace kvx {
 
 class OutlineMarker : public QWidget {
+    Q_OBJECT
 public:
     explicit OutlineMarker(QWidget* parent = nullptr);
 

@@ -102,6 +102,14 @@ void frmSelect::createControls()
     Command3 = placeButton(this, QStringLiteral("Enter Your Own"), twips(2640, 1680, 1455, 375));
     Text2 = place<QLineEdit>(this, QStringLiteral("Text2"), twips(960, 1680, 1455, 375));
 
+    // Screen readers name each box after the label beside it; "Enter Your
+    // Own" at the entry's side is a button, so the entry is named outright.
+    Label1->setBuddy(cmbDevice);
+    Label2->setBuddy(Text1);
+    cmbDevice->setAccessibleName(QStringLiteral("Device"));
+    cmbDevice->lineEdit()->setAccessibleName(QStringLiteral("Device"));
+    Text2->setAccessibleName(QStringLiteral("Gear ratio"));
+
     const QList<QWidget*> tabOrder{cmbDevice, cmdOK, cmdCancel, Text1, Check3,
                                    Check2, Check1, Command1, Command3, Text2};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)

@@ -1,0 +1,177 @@
+// What a screen reader gets from the panel: names, state words and their
+// notices, and the slider keys of the platform's slider.
+#include "accessibility_recorder.h"
+#include "frames.h"
+#include "indicator_button.h"
+#include "lamp.h"
+#include "outline_marker.h"
+#include "panel_fixture.h"
+#include "program_message.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSlider>
+
+using namespace kvx;
+
+namespace {
+
+// Before the panel, so that the panel is built with accessibility on, as
+// it is under a screen reader.
+struct RecorderFirst {
+    test::AccessibilityRecorder recorder;
+};
+
+class Accessibility : public RecorderFirst, public test::PanelTest {
+protected:
+    Accessibility() { open(); }
+
+    static QAccessibleInterface* face(QObject* object) { return QAccessible::queryAccessibleInterface(object); }
+    static QString name(QObject* object) { return face(object)->text(QAccessible::Name); }
+    static QString description(QObject* object) { return face(object)->text(QAccessible::Description); }
+
+    QStringList statusDescriptions()
+    {
+        QStringList words;
+        for (QWidget* element : statusElements())
+            words << description(element);
+        return words;
+    }
+    std::vector<QWidget*> statusElements()
+    {
+        return {panel.Shape3, panel.Shape4, panel.Command6, panel.Label3, panel.Shape2, panel.Command3};
+    }
+    int descriptionNotices(QWidget* element) { return recorder.count(element, QAccessible::DescriptionChanged); }
+
+    void tick(uint8_t statusByte)
+    {
+        link.answer(0, statusByte);
+        panel.Timer1_Timer();
+    }
+};
+
+} // namespace
+
+TEST_F(Accessibility, EveryElementIsNamedInTheWindowsOwnWordsAndTheIdealPositionIsOutOfReach)
+{
+    const std::pair<QWidget*, const char*> names[] = {
+        {panel.Slider1, "Joystick Control"},
+        {panel.Slider2, "Maximal Speed"},
+        {panel.Slider3, "Acceleration/Deceleration"},
+        {panel.Slider4, "Motor Current Amplitude"},
+        {panel.Slider5, "% of Amplitude when Idle"},
+        {panel.Text1, "Real Position"},
+        {panel.Text2, "Target Position"},
+        {panel.Shape3, "Left limit"},
+        {panel.Shape4, "Right limit"},
+        {panel.Shape2, "Busy"},
+        {panel.Shape1, "Joystick Control zero"},
+        {panel.Picture1, "KVX-340 Stepper Motor Control Panel"},
+    };
+    for (const auto& [control, expected] : names)
+        EXPECT_EQ(name(control), QLatin1String(expected)) << control->objectName().toStdString();
+
+    QAccessibleInterface* window = face(&panel);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), panel.windowTitle());
+    for (int i = 0; i < window->childCount(); ++i) {
+        QAccessibleInterface* child = window->child(i);
+        EXPECT_FALSE(child->text(QAccessible::Name).isEmpty()) << child->object()->objectName().toStdString();
+        EXPECT_NE(child->object(), panel.Text3);
+        EXPECT_EQ(window->indexOfChild(child), i);
+    }
+    EXPECT_EQ(window->childCount(), panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size() - 1);
+    // Not even its change notices carry the ideal position.
+    EXPECT_EQ(face(panel.Text3)->textInterface(), nullptr);
+}
+
+TEST_F(Accessibility, StateWordsFollowTheStatusByte)
+{
+    EXPECT_EQ(statusDescriptions(),
+              QStringList({"Left limit: switch active", "Right limit: switch active", "Reverse: off",
+                           "Max Speed: not reached", "Busy: busy", "Act Hi: off"}))
+        << "before the first status frame, the words say what the colours say";
+
+    const QStringList clear{"Left limit: clear", "Right limit: clear", "Reverse: off",
+                            "Max Speed: not reached", "Busy: idle", "Act Hi: off"};
+    const QStringList alert{"Left limit: switch active", "Right limit: switch active", "Reverse: on",
+                            "Max Speed: reached", "Busy: busy", "Act Hi: on"};
+    const uint8_t bits[] = {StatusBit::LowerLimit, StatusBit::UpperLimit, StatusBit::ReverseLimit,
+                            StatusBit::MaxSpeed,   StatusBit::Busy,       StatusBit::ActiveHigh};
+    for (size_t i = 0; i < std::size(bits); ++i) {
+        tick(bits[i]);
+        QStringList expected = clear;
+        expected[qsizetype(i)] = alert[qsizetype(i)];
+        EXPECT_EQ(statusDescriptions(), expected) << "status byte " << int(bits[i]);
+    }
+    tick(0xFF);
+    EXPECT_EQ(statusDescriptions(), alert);
+    tick(0xC0);
+    EXPECT_EQ(statusDescriptions(), clear);
+}
+
+TEST_F(Accessibility, OneNoticePerChangeAndNoneWhileTheStateStays)
+{
+    recorder.clear();
+    tick(0);
+    const int firstNotices[] = {1, 1, 0, 0, 1, 0}; // the lamps leave their red start
+    for (size_t i = 0; i < statusElements().size(); ++i)
+        EXPECT_EQ(descriptionNotices(statusElements()[i]), firstNotices[i]) << i;
+
+    recorder.clear();
+    for (int i = 0; i < 5; ++i)
+        tick(0);
+    for (QWidget* element : statusElements())
+        EXPECT_EQ(descriptionNotices(element), 0) << element->objectName().toStdString();
+
+    recorder.clear();
+    tick(StatusBit::Busy | StatusBit::ReverseLimit);
+    tick(StatusBit::Busy | StatusBit::ReverseLimit);
+    for (QWidget* element : statusElements()) {
+        const bool changed = element == panel.Shape2 || element == panel.Command6;
+        EXPECT_EQ(descriptionNotices(element), changed ? 1 : 0) << element->objectName().toStdString();
+    }
+}
+
+TEST_F(Accessibility, SliderKeysMoveAsOnThePlatformsSlider)
+{
+    struct Case {
+        Qt::Key key;
+        int maxSpeed; // from 180; small step 1, large step 10, minimum 0 at the top
+    };
+    const Case vertical[] = {{Qt::Key_Down, 181},    {Qt::Key_Right, 181},  {Qt::Key_Up, 179}, {Qt::Key_Left, 179},
+                             {Qt::Key_PageDown, 190}, {Qt::Key_PageUp, 170}, {Qt::Key_Home, 0}, {Qt::Key_End, 255}};
+    for (const Case& c : vertical) {
+        panel.Slider2->setValue(180);
+        QTest::keyClick(panel.Slider2, c.key);
+        panel.Timer1_Timer();
+        EXPECT_EQ(decodeCommandFrame(lastFrame().data()).MaxSpeed, c.maxSpeed) << "key " << int(c.key);
+    }
+
+    const std::pair<Qt::Key, int> jog[] = {{Qt::Key_Right, 32768}, {Qt::Key_Left, 32766}};
+    for (const auto& [key, jogWord] : jog) {
+        panel.Slider1->setValue(0);
+        QTest::keyClick(panel.Slider1, key);
+        panel.Timer1_Timer();
+        EXPECT_EQ(decodeCommandFrame(lastFrame().data()).JogWord, jogWord);
+    }
+}
+
+TEST_F(Accessibility, MessageBoxIsReadAsAnAlertWithItsText)
+{
+    const QString text = QStringLiteral("Position out of range.");
+    QAccessible::Role role = QAccessible::NoRole;
+    QString read;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        role = face(box)->role();
+        read = face(box)->text(QAccessible::Description);
+        box->accept();
+    });
+    showProgramMessage(text, &panel);
+    EXPECT_EQ(role, QAccessible::AlertMessage);
+    EXPECT_EQ(read, text);
+}
