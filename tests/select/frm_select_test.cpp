@@ -4,9 +4,11 @@
 #include "recording_end.h"
 #include "scripted_link.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -94,6 +96,18 @@ TEST_F(SelectDialog, StandsAsAPlainSizableWindowInTwips)
 
     d.resize(600, 700);
     EXPECT_EQ(d.cmdCancel->geometry(), QRect(208, 296, 73, 25));
+}
+
+TEST_F(SelectDialog, ScreenReadersNameEachBoxAfterTheLabelBesideIt)
+{
+    frmSelect& d = load();
+    const auto name = [](QWidget* box) { return QAccessible::queryAccessibleInterface(box)->text(QAccessible::Name); };
+    EXPECT_EQ(d.Label1->buddy(), d.cmbDevice);
+    EXPECT_EQ(d.Label2->buddy(), d.Text1);
+    EXPECT_EQ(name(d.cmbDevice->lineEdit()), "Device");
+    EXPECT_EQ(name(d.Text1), "Demultiplication");
+    EXPECT_EQ(name(d.Text2), "Gear ratio");
+    EXPECT_EQ(d.Label1->text(), "Device:") << "the captions stay as they are";
 }
 
 struct LoadFailure {

@@ -1,0 +1,106 @@
+"""A screen reader's view of the running program, through AT-SPI.
+
+    with-desktop /usr/bin/python3 screen_reader_check.py PROGRAM
+
+PROGRAM is the edition on the simulated controllers. Fails on an element of
+either window that a screen reader would find without a name, on a hidden
+text box it could still reach, on a status element whose state words do not
+follow the simulated axis, and on a failure message box read without its text.
+"""
+import os
+import subprocess
+import sys
+
+import atspi_client as atspi
+import pyatspi
+
+PANEL = "KVX-340 Stepper Motor Control Panel"
+
+
+def unnamed(window):
+    """Describes every showing element below window that has no name."""
+    return [f"{atspi.role(node)} in {window.name!r}"
+            for node in atspi.walk(window)
+            if atspi.showing(node) and not node.name]
+
+
+def check_names(window, failures):
+    failures += unnamed(window)
+    for node in atspi.walk(window):
+        if atspi.role(node) == "text" and not atspi.showing(node):
+            failures.append(f"a hidden text box in {window.name!r} is within a screen reader's reach")
+
+
+def wait_for_description(node, words):
+    return atspi.wait_for(lambda: node.description == words, f"{node.name!r} to read {words!r}, "
+                          f"not {node.description!r}")
+
+
+def run(program, faults=None):
+    env = dict(os.environ)
+    env.pop("KVX340_SIM_FAULTS", None)
+    if faults:
+        env["KVX340_SIM_FAULTS"] = faults
+    return subprocess.Popen([program], env=env)
+
+
+def check_both_windows(program, failures):
+    process = run(program)
+    try:
+        app = atspi.application()
+        dialog = atspi.window(app, "Select Device")
+        check_names(dialog, failures)
+        option = atspi.find(dialog, "check box", "Reverse Limit Switch")
+        atspi.click(option)
+        atspi.wait_for(lambda: option.getState().contains(pyatspi.STATE_CHECKED), "the option ticked")
+        atspi.click(atspi.find(dialog, "push button", "OK"))
+
+        panel = atspi.window(app, PANEL)
+        # The simulated axis stands between its switches, idle, with the
+        # chosen option reported back.
+        for role, name, words in (("push button", "Reverse", "Reverse: on"),
+                                  ("push button", "Act Hi", "Act Hi: off"),
+                                  ("image", "Left limit", "Left limit: clear"),
+                                  ("image", "Right limit", "Right limit: clear"),
+                                  ("image", "Busy", "Busy: idle"),
+                                  ("label", "Max Speed", "Max Speed: not reached")):
+            wait_for_description(atspi.find(panel, role, name), words)
+        check_names(panel, failures)
+        atspi.click(atspi.find(panel, "push button", "Exit"))
+        process.wait(timeout=20)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def check_failure_message(program):
+    process = run(program, "fail-read@1")
+    try:
+        app = atspi.application()
+        atspi.click(atspi.find(atspi.window(app, "Select Device"), "push button", "OK"))
+        box = atspi.find(app, "alert")
+        text = "Error writing to USB. Read  0 of  12 bytes. Application is aborting. Reset hardware and try again."
+        assert box.description == text, f"the failure box reads {box.description!r}"
+        atspi.click(atspi.find(box, "push button", "OK"))
+        assert process.wait(timeout=20) == 1
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def main():
+    program = sys.argv[1]
+    failures = []
+    check_both_windows(program, failures)
+    check_failure_message(program)
+    if failures:
+        print("\n".join(failures), file=sys.stderr)
+        return 1
+    print("both windows named throughout; state words follow the axis; failure box read with its text")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
