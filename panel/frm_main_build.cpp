@@ -147,7 +147,8 @@ void frmMain::buildControls()
     Text1 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(0, 255, 0), Qt::black), layout::Text1,
                    "Text1");
     Text1->setToolTip(QStringLiteral("Motor's Position"));
-    // The group boxes only frame the boxes, so Qt does not name them after them.
+    // The group boxes frame the boxes without holding them, so Qt cannot
+    // name the boxes after their captions.
     Text1->setAccessibleName(Frame1->title());
     Text2 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(224, 224, 224), Qt::black),
                    layout::Text2, "Text2");

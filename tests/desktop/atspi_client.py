@@ -68,3 +68,12 @@ def window(app, title, timeout=20.0):
 def click(node):
     """Performs the element's default action, as a screen reader user would."""
     node.queryAction().doAction(0)
+
+
+def unnamed(root):
+    """Every showing element below root that a screen reader would find without a name."""
+    return [node for node in walk(root) if showing(node) and not node.name]
+
+
+def checked(node):
+    return node.getState().contains(pyatspi.STATE_CHECKED)

@@ -12,28 +12,19 @@ import subprocess
 import sys
 
 import atspi_client as atspi
-import pyatspi
 
 PANEL = "KVX-340 Stepper Motor Control Panel"
 
 
-def unnamed(window):
-    """Describes every showing element below window that has no name."""
-    return [f"{atspi.role(node)} in {window.name!r}"
-            for node in atspi.walk(window)
-            if atspi.showing(node) and not node.name]
-
-
 def check_names(window, failures):
-    failures += unnamed(window)
+    failures += [f"an unnamed {atspi.role(node)} in {window.name!r}" for node in atspi.unnamed(window)]
     for node in atspi.walk(window):
         if atspi.role(node) == "text" and not atspi.showing(node):
             failures.append(f"a hidden text box in {window.name!r} is within a screen reader's reach")
 
 
 def wait_for_description(node, words):
-    return atspi.wait_for(lambda: node.description == words, f"{node.name!r} to read {words!r}, "
-                          f"not {node.description!r}")
+    return atspi.wait_for(lambda: node.description == words, f"{node.name!r} to read {words!r}")
 
 
 def run(program, faults=None):
@@ -52,7 +43,7 @@ def check_both_windows(program, failures):
         check_names(dialog, failures)
         option = atspi.find(dialog, "check box", "Reverse Limit Switch")
         atspi.click(option)
-        atspi.wait_for(lambda: option.getState().contains(pyatspi.STATE_CHECKED), "the option ticked")
+        atspi.wait_for(lambda: atspi.checked(option), "the option ticked")
         atspi.click(atspi.find(dialog, "push button", "OK"))
 
         panel = atspi.window(app, PANEL)
