@@ -68,3 +68,8 @@ def window(app, title, timeout=20.0):
 def click(node):
     """Performs the element's default action, as a screen reader user would."""
     node.queryAction().doAction(0)
+
+
+def combo_entries(combo):
+    """The texts of a combo box's entries in order, whether its list is open or not."""
+    return [node.name for node in walk(combo) if role(node) == "list item"]
