@@ -2,6 +2,7 @@
 // USB library they bind: the vendor's, or the simulated controllers.
 #include "program.h"
 #include "program_icon.h"
+#include "termination_signals.h"
 #include "usb_library.h"
 #ifdef KVX_SIMULATOR_EDITION
 #include "simulator_location.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv)
 #endif
 
     kvx::Program program(link);
+    kvx::TerminationSignals termination;
+    QObject::connect(&termination, &kvx::TerminationSignals::received, [&program] { program.endOnSignal(); });
     if (!program.start())
         return program.exitCode();
     return app.exec();

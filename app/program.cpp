@@ -18,6 +18,16 @@ bool Program::start()
     return !end_.isEnding();
 }
 
+void Program::endOnSignal()
+{
+    if (end_.isEnding())
+        end_.closeMessage();
+    else if (panel_)
+        panel_->Form_Unload();
+    else if (select_)
+        select_->cmdCancel_Click();
+}
+
 void Program::showPanel()
 {
     panel_ = std::make_unique<frmMain>(state_, link_, end_);

@@ -22,6 +22,12 @@ public:
     // the program (no controller, no usable library): do not run the event loop.
     bool start();
 
+    // A termination signal: ends the program as the operator's own way out
+    // from where it stands. The panel closes the controller as its close box
+    // does; the dialog ends as Cancel does; a failure message that is open
+    // ends as when the operator closes it, without a close.
+    void endOnSignal();
+
     bool ended() const { return end_.isEnding(); }
     int exitCode() const { return end_.exitCode(); }
 

@@ -12,8 +12,17 @@ void QtProgramEnd::abortWith(const QString& message)
     // Set before the box opens: ticks and handlers that reach us while it is
     // open must already return at once.
     ending_ = true;
+    messageOpen_ = true;
     showProgramMessage(message);
+    messageOpen_ = false;
     finish(1);
+}
+
+void QtProgramEnd::closeMessage()
+{
+    // Leaves every event loop, the message box's included.
+    if (messageOpen_)
+        QCoreApplication::exit(1);
 }
 
 void QtProgramEnd::endNow()

@@ -13,7 +13,6 @@ QStringList simulatorLibraryCandidates(const QString& appDir)
     return {
         here.filePath(file),
         QDir::cleanPath(here.filePath(QStringLiteral(KVX_SIM_RELATIVE_INSTALL_DIR "/") + file)),
-        QStringLiteral(KVX_SIM_BUILD_DIR "/") + file,
     };
 }
 

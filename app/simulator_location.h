@@ -1,6 +1,7 @@
 // Where the simulator edition finds the simulated controller's library:
-// beside the program when run from the build tree, or in the installed
-// library folder, so the operator never has to set a path.
+// beside the program (as in the build tree), or in the installed library
+// folder relative to it, so the operator never has to set a path and a
+// moved installation still works.
 #pragma once
 
 #include <QString>

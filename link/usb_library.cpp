@@ -1,6 +1,39 @@
 #include "usb_library.h"
 
 namespace kvx {
+namespace {
+
+// The file the loader looks for when given a bare name, as it names it.
+QString libraryFile(const QString& name)
+{
+    if (name.contains(u'/'))
+        return name;
+#ifdef Q_OS_WIN
+    return name + QStringLiteral(".dll");
+#else
+    return QStringLiteral("lib%1.so").arg(name);
+#endif
+}
+
+// Qt wraps the loader's own words as "Cannot load library X: (reason)";
+// the operator needs only the reason.
+QString loaderReason(const QString& qtError)
+{
+    const qsizetype open = qtError.indexOf(QStringLiteral(": ("));
+    if (open < 0 || !qtError.endsWith(u')'))
+        return qtError;
+    return qtError.mid(open + 3, qtError.size() - open - 4);
+}
+
+} // namespace
+
+QString missingLibraryMessage(const QString& displayName, const QString& fileName, const QString& qtError)
+{
+    return QStringLiteral("The controller's USB library %1 could not be loaded from %2 (%3) and must be "
+                          "installed as the README describes under \"The hardware edition\". "
+                          "Application is aborting.")
+        .arg(displayName, libraryFile(fileName), loaderReason(qtError));
+}
 
 UsbLibrary::UsbLibrary(const QString& name, const QString& displayName)
     : library_(name), displayName_(displayName.isEmpty() ? name : displayName)
@@ -13,8 +46,7 @@ Fn UsbLibrary::bind(Fn& slot, const char* functionName)
     if (slot)
         return slot;
     if (!library_.isLoaded() && !library_.load())
-        throw LinkUnavailable(QStringLiteral("Cannot load the USB library %1: %2.")
-                                  .arg(displayName_, library_.errorString())
+        throw LinkUnavailable(missingLibraryMessage(displayName_, library_.fileName(), library_.errorString())
                                   .toStdString());
     slot = reinterpret_cast<Fn>(library_.resolve(functionName));
     if (!slot)

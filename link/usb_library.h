@@ -10,6 +10,10 @@
 
 namespace kvx {
 
+// What the operator is told when the library cannot be loaded: which
+// library and file, the loader's reason, and that the program ends.
+QString missingLibraryMessage(const QString& displayName, const QString& fileName, const QString& qtError);
+
 class UsbLibrary final : public UsbLink {
 public:
     // name: a bare library name ("SiUSBXp") searched on the platform's usual

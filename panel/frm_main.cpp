@@ -3,6 +3,7 @@
 #include "frm_main.h"
 
 #include "frames.h"
+#include "held_key_watch.h"
 #include "indicator_button.h"
 #include "lamp.h"
 #include "motion_commands.h"
@@ -167,12 +168,25 @@ bool frmMain::positionEntry()
 {
     const std::optional<PositionEntry> entry = readPositionEntry(Text2->text(), state_.Demultiplication);
     if (!entry) {
-        showMessage(positionOutOfRangeMessage(state_.Demultiplication));
+        refuse(positionOutOfRangeMessage(state_.Demultiplication));
         return false;
     }
     Text2->setText(entry->text);
     TargetPosition = entry->targetPosition;
     return true;
+}
+
+// A held key's release goes to the box while it is open; the watch still
+// ends the command the key holds, so no flag outlives the operator's key.
+void frmMain::refuse(const QString& message)
+{
+    if (!commandKey_) {
+        showMessage(message);
+        return;
+    }
+    const int key = commandKey_;
+    HeldKeyWatch watch(key, [this, key] { commandKeyUp(key); });
+    showMessage(message);
 }
 
 void frmMain::Command1_MouseDown()

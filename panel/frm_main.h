@@ -14,6 +14,7 @@
 #include <functional>
 
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -113,9 +114,12 @@ private:
     void mouseUp(QObject* button);
     bool command7Key(QEvent* event);
     bool text2Key(QEvent* event);
+    bool commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)());
+    void commandKeyUp(int key);
     void slider1Mouse(QEvent* event);
 
     bool positionEntry();
+    void refuse(const QString& message);
     SliderValues sliderValues() const;
     void showDisplay(const PanelDisplay& display);
     QWidget* statusWidget(StatusElement element) const;
@@ -127,6 +131,10 @@ private:
     bool loaded_ = false;
     bool activated_ = false;
     bool slider1Armed_ = false;
+    // The command key whose press is being handled (0 for none), and whether
+    // a refusal has already answered the press that a repeat belongs to.
+    int commandKey_ = 0;
+    bool keyPressRefused_ = false;
     StatusAnnouncer announcer_;
 };
 

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QSlider>
 #include <QTimer>
@@ -116,7 +117,7 @@ bool frmMain::command7Key(QEvent* event)
     if (key->key() != Qt::Key_Space)
         return false;
     if (event->type() == QEvent::KeyPress)
-        return !Command7_KeyDown();
+        return !commandKeyDown(key, &frmMain::Command7_KeyDown);
     if (!key->isAutoRepeat())
         Command7_KeyUp();
     return false;
@@ -131,10 +132,30 @@ bool frmMain::text2Key(QEvent* event)
     if (!isEnterKey(key))
         return false;
     if (event->type() == QEvent::KeyPress)
-        Text2_KeyDown();
+        commandKeyDown(key, &frmMain::Text2_KeyDown);
     else if (!key->isAutoRepeat())
         Text2_KeyUp();
     return true;
+}
+
+// One refusal answers a whole press of a held key: its auto-repeats start
+// nothing more until the key is pressed anew.
+bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)())
+{
+    if (key->isAutoRepeat() && keyPressRefused_)
+        return false;
+    const QScopedValueRollback<int> pressed(commandKey_, key->key());
+    const bool accepted = (this->*keyDown)();
+    keyPressRefused_ = !accepted;
+    return accepted;
+}
+
+void frmMain::commandKeyUp(int key)
+{
+    if (key == Qt::Key_Space)
+        Command7_KeyUp();
+    else
+        Text2_KeyUp();
 }
 
 // A click of the slider is a primary press and release over it, on the

@@ -1,5 +1,6 @@
 #include "frm_select.h"
 
+#include "device_combo_box.h"
 #include "device_list.h"
 #include "ratio.h"
 
@@ -81,11 +82,8 @@ frmSelect::frmSelect(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget
 void frmSelect::createControls()
 {
     // Created in tab order; the chain is set explicitly below all the same.
-    cmbDevice = new QComboBox(this);
+    cmbDevice = new DeviceComboBox(this);
     cmbDevice->setGeometry(twips(1800, 240, 2295, 315));
-    cmbDevice->setEditable(true);
-    cmbDevice->setInsertPolicy(QComboBox::NoInsert); // typing adds no entry
-    cmbDevice->setCompleter(nullptr);                // nor completes one
     Label1 = place<QLabel>(this, QStringLiteral("Device:"), twips(1080, 240, 735, 255));
     cmdOK = placeButton(this, QStringLiteral("OK"), twips(1680, 4440, 1095, 375));
     cmdCancel = placeButton(this, QStringLiteral("Cancel"), twips(3120, 4440, 1095, 375));
@@ -192,13 +190,7 @@ bool frmSelect::ListDevices()
     return listing.found;
 }
 
-int frmSelect::ListIndex() const
-{
-    const int index = cmbDevice->currentIndex();
-    if (index < 0 || cmbDevice->currentText() != cmbDevice->itemText(index))
-        return -1;
-    return index;
-}
+int frmSelect::ListIndex() const { return cmbDevice->chosenIndex(); }
 
 void frmSelect::cmdOK_Click()
 {

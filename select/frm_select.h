@@ -3,6 +3,7 @@
 // a QDialog: Escape must do nothing and Enter must reach the focused control.
 #pragma once
 
+#include "device_combo_box.h"
 #include "motion_state.h"
 #include "program_end.h"
 #include "usb_link.h"
@@ -11,7 +12,6 @@
 #include <functional>
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,12 +46,12 @@ public:
     // Reads Text2, corrects it and puts the ratio into force.
     void ApplyRatio();
     // The selected entry's position, or -1. The combo box is editable: once
-    // the edit text differs from the current entry's text the operator has
-    // typed over it, and no entry counts as selected.
+    // the operator has typed into it no entry counts as selected, until one
+    // is chosen from the list or with the arrow keys.
     int ListIndex() const;
 
     // The controls, as named on the form.
-    QComboBox* cmbDevice = nullptr;
+    DeviceComboBox* cmbDevice = nullptr;
     QLabel* Label1 = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;

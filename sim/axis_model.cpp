@@ -30,6 +30,8 @@ double AxisModel::ramp() const
     return std::max<int>(command_.Acceleration, 1) * StepsPerSecondSquaredPerUnit;
 }
 
+double AxisModel::stoppingRamp() const { return std::max(ramp(), FirmestStopRamp); }
+
 bool AxisModel::energised() const
 {
     return hasCommand(CommandBit::Enable) && command_.Amplitude > 0 && !wiringRefusesMotion();
@@ -49,6 +51,12 @@ bool AxisModel::atLowerEnd() const { return travel_ <= -TravelLimit; }
 bool AxisModel::atUpperEnd() const { return travel_ >= TravelLimit; }
 double AxisModel::travelDirection() const { return hasOption(OptionBit::ReverseMotor) ? -1.0 : 1.0; }
 
+bool AxisModel::intoPressedSwitch(double positionChange) const
+{
+    const double towardsTravel = sign(positionChange) * travelDirection();
+    return (towardsTravel > 0 && atUpperEnd()) || (towardsTravel < 0 && atLowerEnd());
+}
+
 bool AxisModel::apply(const CommandFrame& frame)
 {
     if (!hasValidConstantBits(frame)) {
@@ -56,26 +64,29 @@ bool AxisModel::apply(const CommandFrame& frame)
         return false;
     }
     const uint8_t rising = frame.CommandByte & ~previousCommandByte_;
+    const bool jogWordChanged = frame.JogWord != command_.JogWord;
     command_ = frame;
     previousCommandByte_ = frame.CommandByte;
 
     if (!hasCommand(CommandBit::Enable) || wiringRefusesMotion()) {
         dropMoveAndJog();
         velocity_ = 0.0;
+        stopping_ = false;
         return true;
     }
-    if (!hasCommand(CommandBit::JogMode)) {
+    // Selecting jog mode, or moving the slider while it stays selected, asks
+    // for a jog; an unchanged jog word after a move asks for nothing.
+    if (!hasCommand(CommandBit::JogMode))
         jogging_ = false;
-    } else if (rising & CommandBit::JogMode) {
-        jogging_ = true;
-        movePending_ = false;
-    }
+    else if ((rising & CommandBit::JogMode) || jogWordChanged)
+        startJog();
     if (hasCommand(CommandBit::Zero)) {
         position_ = 0.0;
         movePending_ = false;
     }
     if (hasCommand(CommandBit::Stop)) {
         dropMoveAndJog();
+        stopping_ = true;
         return true;
     }
     if (rising & CommandBit::Relative)
@@ -88,11 +99,20 @@ bool AxisModel::apply(const CommandFrame& frame)
 void AxisModel::startMove(int64_t target)
 {
     jogging_ = false;
-    const double towardsTravel = sign(static_cast<double>(target) - position_) * travelDirection();
-    const bool intoSwitch = (towardsTravel > 0 && atUpperEnd()) || (towardsTravel < 0 && atLowerEnd());
+    const bool intoSwitch = intoPressedSwitch(static_cast<double>(target) - position_);
     const bool alreadyThere = velocity_ == 0.0 && position_ == static_cast<double>(target);
     movePending_ = !intoSwitch && !alreadyThere;
     moveTarget_ = target;
+    stopping_ = stopping_ && !movePending_;
+}
+
+// A jog takes over from a move; one into a pressed switch is refused and
+// ends at once, so the axis is not left busy against the switch.
+void AxisModel::startJog()
+{
+    movePending_ = false;
+    jogging_ = !intoPressedSwitch(jogSpeed());
+    stopping_ = stopping_ && !jogging_;
 }
 
 void AxisModel::dropMoveAndJog()
@@ -145,7 +165,7 @@ void AxisModel::step(double h)
         velocity_ = 0.0; // no torque: the axis stands where it is
         return;
     }
-    const double maxChange = ramp() * h;
+    const double maxChange = (stopping_ ? stoppingRamp() : ramp()) * h;
     velocity_ += std::clamp(wantedVelocity() - velocity_, -maxChange, maxChange);
 
     if (movePending_) {
@@ -162,7 +182,8 @@ void AxisModel::step(double h)
     moveBy(velocity_ * h);
 }
 
-// Moves the profile, stopping at a limit switch: the switch ends the move.
+// Moves the profile, stopping at a limit switch: the switch ends the move,
+// and a jog into it. A jog already turned away from it goes on.
 void AxisModel::moveBy(double distance)
 {
     const double direction = travelDirection();
@@ -176,6 +197,7 @@ void AxisModel::moveBy(double distance)
     if (hitSwitch) {
         velocity_ = 0.0;
         movePending_ = false;
+        jogging_ = jogging_ && !intoPressedSwitch(jogSpeed());
     }
 }
 

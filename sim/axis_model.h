@@ -18,6 +18,9 @@ inline constexpr double StepsPerSecondPerSpeedUnit = 10.0;
 // the design value 75 gives 7500 steps/s^2. 0 counts as 1, so a moving axis
 // can always be brought to rest.
 inline constexpr double StepsPerSecondSquaredPerUnit = 100.0;
+// STOP brakes at least this firmly (the design ramp, Acceleration 75), so
+// that a gentle ramp chosen for moves cannot make a stopped axis coast on.
+inline constexpr double FirmestStopRamp = 75 * StepsPerSecondSquaredPerUnit;
 // The limit switches stand this many steps either side of the position the
 // axis had when the simulator started.
 inline constexpr double TravelLimit = 150000.0;
@@ -50,6 +53,7 @@ public:
 
     double topSpeed() const;
     double ramp() const;
+    double stoppingRamp() const;
 
 private:
     bool hasCommand(uint8_t bit) const { return (command_.CommandByte & bit) != 0; }
@@ -62,10 +66,12 @@ private:
     void step(double seconds);
     void moveBy(double distance);
     void startMove(int64_t target);
+    void startJog();
     void dropMoveAndJog();
     bool atLowerEnd() const;
     bool atUpperEnd() const;
     double travelDirection() const;
+    bool intoPressedSwitch(double positionChange) const;
 
     CommandFrame command_;
     uint8_t previousCommandByte_ = 0;
@@ -75,6 +81,7 @@ private:
     bool movePending_ = false;
     int64_t moveTarget_ = 0;
     bool jogging_ = false;
+    bool stopping_ = false; // braking since STOP, until a move or jog takes over
     uint64_t rejectedFrames_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "sim_bus.h"
 #include "usbxpress.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -21,6 +22,23 @@ SimBus& bus()
     static kvx::sim::SteadyClock clock;
     static SimBus instance(clock, scriptFromEnvironment());
     return instance;
+}
+
+// For checks that watch the real program from outside: with this variable
+// naming a file, the calls that list, open and close controllers are
+// appended to it, one line each: the function and its status.
+constexpr const char* CallLogVariable = "KVX340_SIM_CALL_LOG";
+
+int logged(const char* function, int status)
+{
+    static const char* const path = std::getenv(CallLogVariable);
+    if (path) {
+        if (std::FILE* log = std::fopen(path, "a")) {
+            std::fprintf(log, "%s %d\n", function, status);
+            std::fclose(log);
+        }
+    }
+    return status;
 }
 
 // No C++ exception may cross into the caller.
@@ -42,10 +60,10 @@ extern "C" {
 // afresh and starts over with new controllers.
 SI_EXPORT int SI_API SI_GetNumDevices(uint32_t* numDevices)
 {
-    return guarded([&](SimBus& b) {
+    return logged("SI_GetNumDevices", guarded([&](SimBus& b) {
         b.restart(scriptFromEnvironment());
         return b.getNumDevices(numDevices);
-    });
+    }));
 }
 
 SI_EXPORT int SI_API SI_GetProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
@@ -55,12 +73,12 @@ SI_EXPORT int SI_API SI_GetProductString(uint32_t deviceNumber, void* buffer, ui
 
 SI_EXPORT int SI_API SI_Open(uint32_t deviceNumber, void** handle)
 {
-    return guarded([&](SimBus& b) { return b.open(deviceNumber, handle); });
+    return logged("SI_Open", guarded([&](SimBus& b) { return b.open(deviceNumber, handle); }));
 }
 
 SI_EXPORT int SI_API SI_Close(void* handle)
 {
-    return guarded([&](SimBus& b) { return b.close(handle); });
+    return logged("SI_Close", guarded([&](SimBus& b) { return b.close(handle); }));
 }
 
 SI_EXPORT int SI_API SI_Read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead, void*)

@@ -196,6 +196,8 @@ TEST_F(Program_, MissingLibraryIsReportedBeforeAnyWindow)
     Program lonely(missing);
     EXPECT_FALSE(lonely.start());
     ASSERT_EQ(catcher.messages.size(), 1);
-    EXPECT_TRUE(catcher.messages[0].startsWith("Cannot load the USB library SiUSBXp: ")) << catcher.messages[0].toStdString();
+    EXPECT_TRUE(catcher.messages[0].startsWith("The controller's USB library SiUSBXp could not be loaded from "
+                                               "/nonexistent/libkvx-nothing.so ("))
+        << catcher.messages[0].toStdString();
     EXPECT_FALSE(lonely.selectWindow()->isVisible());
 }

@@ -62,7 +62,15 @@ def find(root, role_name, name=None, timeout=20.0):
 
 
 def window(app, title, timeout=20.0):
-    return find(app, "frame", title, timeout)
+    """A top-level window of the application by its title, once it is showing."""
+
+    def probe():
+        for node in app:
+            if node is not None and node.name == title and showing(node):
+                return node
+        return None
+
+    return wait_for(probe, f"window {title!r}", timeout)
 
 
 def click(node):
@@ -77,3 +85,8 @@ def unnamed(root):
 
 def checked(node):
     return node.getState().contains(pyatspi.STATE_CHECKED)
+
+
+def combo_entries(combo):
+    """The texts of a combo box's entries in order, whether its list is open or not."""
+    return [node.name for node in walk(combo) if role(node) == "list item"]

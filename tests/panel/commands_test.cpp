@@ -271,6 +271,55 @@ TEST_F(Commands, OutOfRangeEntryIsRefusedAndChangesNothing)
     EXPECT_EQ(tickTarget(), 45);
 }
 
+// Ratio 3: 357913941.166 is accepted and shown as 357913941.17, which the
+// next repeat of the held key refuses. The box then takes the key: its
+// repeats must not press the box's button, and its release must still end
+// the hold, whether it comes while the box is open or after.
+TEST_F(Commands, HeldKeyOverARefusedEntryOpensOneBoxAndLeavesNoFlagAfterTheRelease)
+{
+    state.Demultiplication = 3;
+    struct Held {
+        QWidget* target;
+        int code;
+        uint8_t MotionState::*flag;
+        uint8_t value;
+    };
+    const Held keys[] = {{panel.Text2, Qt::Key_Return, &MotionState::GoFlag, 1},
+                         {panel.Command7, Qt::Key_Space, &MotionState::RelativeFlag, 64}};
+    QPushButton boxButton; // the box's OK, which Enter and Space would press
+    boxButton.setAutoDefault(true);
+    int boxPresses = 0;
+    QObject::connect(&boxButton, &QPushButton::pressed, [&] { ++boxPresses; });
+
+    for (const Held& held : keys) {
+        for (const bool releasedInBox : {true, false}) {
+            shownMessages.clear();
+            panel.Text2->setText(QStringLiteral("357913941.166"));
+            key(held.target, QEvent::KeyPress, held.code);
+            ASSERT_EQ(state.*held.flag, held.value);
+            ASSERT_EQ(panel.Text2->text(), QLatin1String("357913941.17"));
+            panel.showMessage = [&](const QString& text) {
+                shownMessages << text;
+                key(&boxButton, QEvent::KeyRelease, held.code, true);
+                key(&boxButton, QEvent::KeyPress, held.code, true);
+                if (releasedInBox)
+                    key(&boxButton, QEvent::KeyRelease, held.code);
+            };
+            for (int repeat = 0; repeat < 5; ++repeat) {
+                key(held.target, QEvent::KeyRelease, held.code, true);
+                key(held.target, QEvent::KeyPress, held.code, true);
+            }
+            EXPECT_EQ(shownMessages.size(), 1);
+            if (!releasedInBox) {
+                EXPECT_EQ(state.*held.flag, held.value) << "still held after the box";
+                key(held.target, QEvent::KeyRelease, held.code);
+            }
+            EXPECT_EQ(state.*held.flag, 0);
+        }
+    }
+    EXPECT_EQ(boxPresses, 0);
+}
+
 TEST_F(Commands, HandlersDoNothingOnceTheProgramIsEnding)
 {
     end.endNow();

@@ -8,12 +8,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
+#include <vector>
 
 using kvx::frmSelect;
 
@@ -181,6 +184,43 @@ TEST_F(SelectDialog, TypedOverEntryOpensNoDeviceAndQuotesTheText)
         "Error opening device: ABC. Application is aborting. Reset hardware and try again."));
     EXPECT_EQ(panelShown, 0);
     EXPECT_FALSE(link.calls.contains("SI_Close"));
+}
+
+// Typing selects nothing, even the exact text of another entry once Qt
+// has matched it on Return or on leaving the box; the list and the arrow
+// keys choose.
+TEST_F(SelectDialog, OnlyAChoiceFromTheListSelectsAnEntry)
+{
+    const auto leaveBox = [this] {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(dialog->cmbDevice, &out);
+    };
+    const auto returnKey = [this] { QTest::keyClick(dialog->cmbDevice, Qt::Key_Return); };
+    const auto downKey = [this] { QTest::keyClick(dialog->cmbDevice, Qt::Key_Down); };
+    struct Case {
+        const char* name;
+        QString typed;
+        std::vector<std::function<void()>> then;
+        int index;
+    };
+    const Case cases[] = {
+        {"another entry's text, then Return", "B2", {returnKey}, -1},
+        {"another entry's text, then leaving", "B2", {leaveBox}, -1},
+        {"the selected entry's own text", "A1", {returnKey, leaveBox}, -1},
+        {"arrow key without typing", "", {downKey}, 1},
+        {"arrow key after typing", "B", {downKey, leaveBox}, 1},
+    };
+    for (const Case& c : cases) {
+        load();
+        if (!c.typed.isEmpty())
+            typeOverDevice(c.typed);
+        for (const auto& step : c.then)
+            step();
+        EXPECT_EQ(dialog->ListIndex(), c.index) << c.name;
+        clickOK();
+        EXPECT_EQ(link.openedDevice, c.index < 0 ? kvx::NoDevice : uint32_t(c.index)) << c.name;
+        end = {};
+    }
 }
 
 TEST_F(SelectDialog, AxisCaptionIsTheLastCharacterOfTheText)

@@ -94,23 +94,34 @@ TEST_F(Axis, JogFollowsTheJogWordUpToMaxSpeed)
     }
 }
 
-TEST_F(Axis, StopComesToRestWithinTheDecelerationDistance)
+TEST_F(Axis, StopBrakesWithTheSetRampButNeverSofterThanTheDesignOne)
 {
+    struct Case {
+        uint8_t acceleration;
+        double brakingRamp;
+        bool stopHeld; // else one frame only, as a quick click
+    };
     CommandFrame jog = designCommand(CommandBit::JogMode);
     jog.JogWord = JogFullForward;
-    for (int i = 0; i < 20; ++i)
-        tick(jog);
-    ASSERT_DOUBLE_EQ(model.velocity(), 1800.0);
+    for (const Case c : {Case{75, 7500, true}, Case{0, 7500, true}, Case{0, 7500, false}, Case{255, 25500, true}}) {
+        AxisModel fresh;
+        model = fresh;
+        jog.Acceleration = c.acceleration;
+        model.apply(jog);
+        model.advance(20); // the slowest ramp, 100 steps/s^2, reaches top speed in 18 s
+        ASSERT_DOUBLE_EQ(model.velocity(), 1800.0);
 
-    CommandFrame stop = jog;
-    stop.CommandByte |= CommandBit::Stop;
-    tick(stop);
-    const double stoppedAt = model.position();
-    runUntilIdle(stop);
-    const double brakingDistance = 1800.0 * 1800.0 / (2 * 7500.0); // 216 steps
-    EXPECT_EQ(model.velocity(), 0.0);
-    EXPECT_LE(model.position() - stoppedAt, brakingDistance + 2);
-    EXPECT_GE(model.position() - stoppedAt, brakingDistance - 5); // a ramp, not a wall
+        CommandFrame stop = jog;
+        stop.CommandByte |= CommandBit::Stop;
+        tick(stop);
+        const double stoppedAt = model.position();
+        runUntilIdle(c.stopHeld ? stop : jog);
+        const double brakingDistance = 1800.0 * 1800.0 / (2 * c.brakingRamp); // 216 steps at 7500
+        const std::string label = "acceleration " + std::to_string(c.acceleration) + (c.stopHeld ? " held" : " click");
+        EXPECT_EQ(model.velocity(), 0.0) << label;
+        EXPECT_LE(model.position() - stoppedAt, brakingDistance + 2) << label;
+        EXPECT_GE(model.position() - stoppedAt, brakingDistance - 5) << label; // a ramp, not a wall
+    }
 
     // Stop dropped the jog: it stays dropped with jog mode still set...
     const double restedAt = model.position();
@@ -168,17 +179,42 @@ TEST_F(Axis, LimitSwitchesStopTheAxisAndLightTheirBits)
         EXPECT_EQ(status.StatusByte & (StatusBit::LowerLimit | StatusBit::UpperLimit), c.limitBit) << label;
         EXPECT_EQ(has(status, StatusBit::ReverseLimit), (c.options & reverseLimit) != 0) << label;
         EXPECT_EQ(model.velocity(), 0.0) << label;
+        EXPECT_FALSE(has(status, StatusBit::Busy)) << label; // the switch ended the jog
 
-        // A move further into the switch is refused; one away from it runs.
-        CommandFrame into = designCommand(CommandBit::Go, static_cast<int64_t>(c.endPosition * 1.5));
-        into.OptionsByte = jog.OptionsByte;
+        // With the jog bit kept set, a faster jog or a move further into the
+        // switch is refused and leaves the axis idle...
+        jog.JogWord = c.jogWord > AxisConstants::JogCentre ? 65535 : 0;
+        EXPECT_FALSE(has(tick(jog), StatusBit::Busy)) << label;
+        CommandFrame into = jog;
+        into.CommandByte |= CommandBit::Go;
+        into.TargetSteps = static_cast<int64_t>(c.endPosition * 1.5);
         EXPECT_FALSE(has(tick(into), StatusBit::Busy)) << label;
+        EXPECT_EQ(model.status().MotorPosition, c.endPosition) << label;
+        // ...while the slider moved toward the free side jogs away.
+        jog.JogWord = static_cast<uint16_t>(2 * AxisConstants::JogCentre - c.jogWord);
+        tick(jog);
+        EXPECT_TRUE(has(tick(jog), StatusBit::Busy)) << label;
+        EXPECT_LT(std::fabs(model.travel()), AxisConstants::TravelLimit) << label;
+
+        // A move away from the switch runs.
         CommandFrame away = into;
         away.TargetSteps = 0;
         runUntilIdle(away);
         EXPECT_EQ(model.status().MotorPosition, 0) << label;
         EXPECT_EQ(model.status().StatusByte & (StatusBit::LowerLimit | StatusBit::UpperLimit), 0) << label;
     }
+
+    // A jog turned round too late to brake before the switch bumps it, then goes away.
+    AxisModel fresh;
+    model = fresh;
+    CommandFrame jog = designCommand(CommandBit::JogMode);
+    jog.JogWord = JogFullForward;
+    model.apply(jog);
+    model.advance(83.4); // about 100 steps short of the switch, 216 needed to brake
+    jog.JogWord = JogFullBackward;
+    model.apply(jog);
+    model.advance(2);
+    EXPECT_LT(model.travel(), AxisConstants::TravelLimit - 1000);
 }
 
 TEST_F(Axis, ReverseMotorDirectionTurnsTheMachineTheOtherWay)
@@ -243,8 +279,9 @@ TEST_F(Axis, GoFollowsTheLatestTargetWhileHeld)
     EXPECT_FALSE(model.movePending());
 }
 
-TEST_F(Axis, AMoveRequestEndsJoggingUntilJogModeIsSelectedAgain)
+TEST_F(Axis, AMoveRequestEndsJoggingUntilTheSliderMovesAgain)
 {
+    // Enter in the position box sends the move with the jog bit still set.
     CommandFrame jog = designCommand(CommandBit::JogMode);
     jog.JogWord = JogFullForward;
     tick(jog);
@@ -254,11 +291,19 @@ TEST_F(Axis, AMoveRequestEndsJoggingUntilJogModeIsSelectedAgain)
     runUntilIdle(goWhileJogging);
     EXPECT_EQ(model.status().MotorPosition, 0);
     EXPECT_FALSE(model.jogging());
-    runUntilIdle(jog, 1); // jog bit still set, no new selection
+    runUntilIdle(jog, 1); // the same jog word: no surprise motion
     EXPECT_EQ(model.status().MotorPosition, 0);
-    tick(designCommand());
-    tick(jog);
-    EXPECT_TRUE(model.jogging());
+
+    jog.JogWord = JogFullBackward; // the slider dragged, jog bit still set
+    for (int i = 0; i < 20; ++i)
+        tick(jog);
+    EXPECT_DOUBLE_EQ(model.velocity(), -1800.0);
+
+    // A move request still takes over, even in a frame with a new jog word.
+    goWhileJogging.JogWord = 37767;
+    runUntilIdle(goWhileJogging);
+    EXPECT_EQ(model.status().MotorPosition, 0);
+    EXPECT_FALSE(model.jogging());
 }
 
 TEST_F(Axis, FramesWithWrongConstantBitsAreCountedAndIgnored)

@@ -68,12 +68,17 @@ void SoakChecker::followMoves(const CommandFrame& frame, const MotionState& stat
     const uint8_t bits = frame.CommandByte;
     const uint8_t rising = bits & ~previousBits_;
     previousBits_ = bits;
+    const bool jogAskedFor = (rising & CommandBit::JogMode)
+                             || ((bits & CommandBit::JogMode) && frame.JogWord != previousJogWord_);
+    previousJogWord_ = frame.JogWord;
     const bool acts = (bits & CommandBit::Enable) && !state.LimitActiveHighFlag;
     zeroSent_ = acts && (bits & CommandBit::Zero);
-    if (!acts || (bits & (CommandBit::Stop | CommandBit::Zero)) || (rising & CommandBit::JogMode)) {
+    if (!acts || (bits & (CommandBit::Stop | CommandBit::Zero))) {
         expectedEnd_.reset();
         return;
     }
+    if (jogAskedFor) // takes over, unless a move request in this frame takes over in turn
+        expectedEnd_.reset();
     if (rising & CommandBit::Relative)
         expectedEnd_ = reportedBusy_ ? std::nullopt : std::optional<int64_t>(lastIdeal_ + frame.TargetSteps);
     if (bits & CommandBit::Go)

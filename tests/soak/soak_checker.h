@@ -52,6 +52,7 @@ private:
     int64_t lastIdeal_ = 0;
     bool zeroSent_ = false;
     uint8_t previousBits_ = 0;
+    uint16_t previousJogWord_ = 0;
     std::optional<int64_t> expectedEnd_; // where the move under way must end
 };
 
