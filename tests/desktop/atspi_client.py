@@ -90,3 +90,18 @@ def checked(node):
 def combo_entries(combo):
     """The texts of a combo box's entries in order, whether its list is open or not."""
     return [node.name for node in walk(combo) if role(node) == "list item"]
+
+
+def count_events(event_type, seconds):
+    """How many events of this type reach a listener during the given time."""
+    from gi.repository import GLib
+
+    seen = []
+    listener = seen.append
+    pyatspi.Registry.registerEventListener(listener, event_type)
+    GLib.timeout_add(int(seconds * 1000), lambda: pyatspi.Registry.stop() or False)
+    try:
+        pyatspi.Registry.start()
+    finally:
+        pyatspi.Registry.deregisterEventListener(listener, event_type)
+    return len(seen)
