@@ -148,7 +148,17 @@ void frmMain::showDisplay(const PanelDisplay& display)
     Command3->setBackground(on.Command3 ? yellow : buttonFace);
     // Setting a description notifies screen readers: only on a change.
     for (StatusElement element : announcer_.update(on))
-        statusWidget(element)->setAccessibleDescription(announcer_.words(element));
+        tellStatus(element);
+}
+
+// The tooltip, which a screen reader otherwise reads as the description,
+// follows the state words.
+void frmMain::tellStatus(StatusElement element)
+{
+    QWidget* widget = statusWidget(element);
+    const QString words = announcer_.words(element);
+    widget->setAccessibleDescription(widget->toolTip().isEmpty() ? words
+                                                                 : words + QStringLiteral(". ") + widget->toolTip());
 }
 
 QWidget* frmMain::statusWidget(StatusElement element) const

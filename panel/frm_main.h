@@ -123,6 +123,7 @@ private:
     SliderValues sliderValues() const;
     void showDisplay(const PanelDisplay& display);
     QWidget* statusWidget(StatusElement element) const;
+    void tellStatus(StatusElement element);
     void closeDeviceAndEnd();
 
     MotionState& state_;

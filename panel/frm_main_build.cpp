@@ -182,7 +182,7 @@ void frmMain::buildIndicators()
     // on a screen reader and on an operator who cannot tell red from green:
     // each also carries its state in words.
     for (StatusElement element : StatusElements)
-        statusWidget(element)->setAccessibleDescription(announcer_.words(element));
+        tellStatus(element);
 }
 
 void frmMain::buildSliders()

@@ -50,8 +50,8 @@ def check_both_windows(program, failures):
         panel = atspi.window(app, PANEL)
         # The simulated axis stands between its switches, idle, with the
         # chosen option reported back.
-        for role, name, words in (("push button", "Reverse", "Reverse: on"),
-                                  ("push button", "Act Hi", "Act Hi: off"),
+        for role, name, words in (("push button", "Reverse", "Reverse: on. Reverse Limit Switch Operation"),
+                                  ("push button", "Act Hi", "Act Hi: off. Limit Switch Active on HIGH"),
                                   ("image", "Left limit", "Left limit: clear"),
                                   ("image", "Right limit", "Right limit: clear"),
                                   ("image", "Busy", "Busy: idle"),

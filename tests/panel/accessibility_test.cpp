@@ -31,11 +31,12 @@ protected:
     static QString name(QObject* object) { return face(object)->text(QAccessible::Name); }
     static QString description(QObject* object) { return face(object)->text(QAccessible::Description); }
 
+    // The state words, without the tooltip that follows them.
     QStringList statusDescriptions()
     {
         QStringList words;
         for (QWidget* element : statusElements())
-            words << description(element);
+            words << description(element).section(QLatin1Char('.'), 0, 0);
         return words;
     }
     std::vector<QWidget*> statusElements()
@@ -71,6 +72,7 @@ TEST_F(Accessibility, EveryElementIsNamedInTheWindowsOwnWordsAndTheIdealPosition
     };
     for (const auto& [control, expected] : names)
         EXPECT_EQ(name(control), QLatin1String(expected)) << control->objectName().toStdString();
+    EXPECT_EQ(description(panel.Command6), "Reverse: off. Reverse Limit Switch Operation");
 
     QAccessibleInterface* window = face(&panel);
     EXPECT_EQ(window->role(), QAccessible::Window);
