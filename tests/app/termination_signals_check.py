@@ -9,7 +9,6 @@ Usage (inside with-desktop): termination_signals_check.py PATH/TO/kvx340-sim
 """
 import os
 import signal
-import subprocess
 import sys
 import tempfile
 
@@ -26,24 +25,13 @@ def calls(log):
         return [line.split()[0] for line in lines]
 
 
-def failure_box(app):
-    def probe():
-        for node in ui.walk(app):
-            if ui.role(node) in ("alert", "dialog") and ui.showing(node):
-                return node
-        return None
-
-    return ui.wait_for(probe, "the failure message")
-
-
 def run(state, signum):
     with tempfile.TemporaryDirectory() as tmp:
         log = os.path.join(tmp, "calls")
-        env = dict(os.environ, KVX340_SIM_CALL_LOG=log)
+        variables = {"KVX340_SIM_CALL_LOG": log}
         if state == "failure message":
-            env["KVX340_SIM_FAULTS"] = "fail-read@1"
-        program = subprocess.Popen([PROGRAM], env=env)
-        try:
+            variables["KVX340_SIM_FAULTS"] = "fail-read@1"
+        with ui.running(PROGRAM, **variables) as program:
             app = ui.application()
             ui.window(app, DIALOG)
             if state != "dialog":
@@ -51,13 +39,9 @@ def run(state, signum):
                 if state == "panel":
                     ui.window(app, PANEL)
                 else:
-                    failure_box(app)
+                    ui.find(app, "alert")
             program.send_signal(signum)
             code = program.wait(timeout=10)
-        finally:
-            if program.poll() is None:
-                program.kill()
-                program.wait()
         return code, calls(log)
 
 

@@ -2,11 +2,30 @@
 
 Run with Debian's /usr/bin/python3 (python3-pyatspi) inside with-desktop.
 """
+import contextlib
+import os
+import subprocess
 import time
 
 import pyatspi
 
 APPLICATION = "KVX-340"
+
+
+@contextlib.contextmanager
+def running(program, **variables):
+    """Starts the program with these environment variables set (a fault
+    script, a call log) and none inherited from the caller's; it is killed on
+    leaving if it has not ended by then."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KVX340_SIM_")}
+    env.update(variables)
+    process = subprocess.Popen([program], env=env)
+    try:
+        yield process
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
 
 
 def wait_for(probe, what, timeout=20.0):

@@ -8,8 +8,6 @@ text box it could still reach, on a status element whose state words do not
 follow the simulated axis or are told again while they stay, and on a failure
 message box read without its text.
 """
-import os
-import subprocess
 import sys
 
 import atspi_client as atspi
@@ -28,17 +26,8 @@ def wait_for_description(node, words):
     return atspi.wait_for(lambda: node.description == words, f"{node.name!r} to read {words!r}")
 
 
-def run(program, faults=None):
-    env = dict(os.environ)
-    env.pop("KVX340_SIM_FAULTS", None)
-    if faults:
-        env["KVX340_SIM_FAULTS"] = faults
-    return subprocess.Popen([program], env=env)
-
-
 def check_both_windows(program, failures):
-    process = run(program)
-    try:
+    with atspi.running(program) as process:
         app = atspi.application()
         dialog = atspi.window(app, "Select Device")
         check_names(dialog, failures)
@@ -64,15 +53,10 @@ def check_both_windows(program, failures):
             failures.append(f"{told} state notices in 1.5 s from a panel whose states stay")
         atspi.click(atspi.find(panel, "push button", "Exit"))
         process.wait(timeout=20)
-    finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
 
 
 def check_failure_message(program):
-    process = run(program, "fail-read@1")
-    try:
+    with atspi.running(program, KVX340_SIM_FAULTS="fail-read@1") as process:
         app = atspi.application()
         atspi.click(atspi.find(atspi.window(app, "Select Device"), "push button", "OK"))
         box = atspi.find(app, "alert")
@@ -80,10 +64,6 @@ def check_failure_message(program):
         assert box.description == text, f"the failure box reads {box.description!r}"
         atspi.click(atspi.find(box, "push button", "OK"))
         assert process.wait(timeout=20) == 1
-    finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
 
 
 def main():
