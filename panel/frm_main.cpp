@@ -13,6 +13,7 @@
 #include "program_icon.h"
 #include "program_message.h"
 #include "screen_reader.h"
+#include "spoken_notice.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,11 +26,12 @@
 namespace kvx {
 namespace {
 
-void setTextColour(QLabel* label, const QColor& colour)
+// The tick computes every text 33 times a second; a box is handed a text
+// only when it changes, so that a screen reader hears of real changes only.
+void showText(QLineEdit* box, const QString& text)
 {
-    QPalette colours = label->palette();
-    colours.setColor(QPalette::WindowText, colour);
-    label->setPalette(colours);
+    if (box->text() != text)
+        box->setText(text);
 }
 
 } // namespace
@@ -41,6 +43,7 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
 {
     showMessage = [this](const QString& text) { showProgramMessage(text, this); };
     installScreenReaderSupport();
+    setScreenReaderRole(this, QAccessible::Window);
     installFontSubstitutes();
     setWindowTitle(QStringLiteral("KVX-340 Stepper Motor Control Panel"));
     setWindowIcon(programIcon());
@@ -51,15 +54,19 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
     connectHandlers();
 }
 
+frmMain::~frmMain() { delete Text3; }
+
 void frmMain::connectHandlers()
 {
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(Go, &QPushButton::clicked, this, &frmMain::Go_Click);
     connect(Command7, &QPushButton::clicked, this, &frmMain::Command7_Click);
+    connect(Slider1, &PanelSlider::changedByOperator, this, &frmMain::Slider1_Click);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
-    for (QObject* control : {static_cast<QObject*>(Command1), static_cast<QObject*>(Command2),
-                             static_cast<QObject*>(Command7), static_cast<QObject*>(Go),
-                             static_cast<QObject*>(Text2), static_cast<QObject*>(Slider1)})
+    connectAccessiblePress(Command1, state_.StopFlag);
+    connectAccessiblePress(Command2, state_.ZeroFlag);
+    // Every control: Escape reaches the panel whichever of them has the focus.
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         control->installEventFilter(this);
 }
 
@@ -133,45 +140,32 @@ SliderValues frmMain::sliderValues() const
 
 void frmMain::showDisplay(const PanelDisplay& display)
 {
-    const QColor red(255, 0, 0), green(0, 192, 0), yellow(255, 255, 0);
-    const QPalette system = QApplication::palette();
-    const QColor buttonFace = system.color(QPalette::Button);
-    const IndicatorAlerts& on = display.alerts;
-
-    Text1->setText(display.Text1);
-    Text3->setText(display.Text3);
-    Shape3->setFillColor(on.Shape3 ? red : green);
-    Shape4->setFillColor(on.Shape4 ? red : green);
-    Command6->setBackground(on.Command6 ? yellow : buttonFace);
-    setTextColour(Label3, on.Label3 ? red : system.color(QPalette::ButtonText));
-    Shape2->setFillColor(on.Shape2 ? red : buttonFace);
-    Command3->setBackground(on.Command3 ? yellow : buttonFace);
-    // Setting a description notifies screen readers: only on a change.
-    for (StatusElement element : announcer_.update(on))
-        tellStatus(element);
+    showText(Text1, display.Text1);
+    showText(Text3, display.Text3);
+    showStatus(display.alerts, false);
 }
 
-// The tooltip, which a screen reader otherwise reads as the description,
-// follows the state words.
-void frmMain::tellStatus(StatusElement element)
+// An element is redrawn, described anew and spoken only when its state
+// changes (or when forced, for the panel's first look). The description
+// carries the state words before the tooltip, which a screen reader
+// otherwise reads as the description.
+void frmMain::showStatus(const IndicatorAlerts& alerts, bool force)
 {
-    QWidget* widget = statusWidget(element);
-    const QString words = announcer_.words(element);
-    widget->setAccessibleDescription(widget->toolTip().isEmpty() ? words
-                                                                 : words + QStringLiteral(". ") + widget->toolTip());
-}
-
-QWidget* frmMain::statusWidget(StatusElement element) const
-{
-    switch (element) {
-    case StatusElement::LeftLimit: return Shape3;
-    case StatusElement::RightLimit: return Shape4;
-    case StatusElement::Reverse: return Command6;
-    case StatusElement::MaxSpeed: return Label3;
-    case StatusElement::Busy: return Shape2;
-    case StatusElement::ActiveHigh: break;
+    QStringList spoken;
+    for (const StatusView& view : statusViews_) {
+        const bool alert = isAlert(alerts, view.element);
+        if (!force && alert == isAlert(shownAlerts_, view.element))
+            continue;
+        view.show(alert);
+        const QString words = statusWords(view.element, alert);
+        const QString tip = view.widget->toolTip();
+        view.widget->setAccessibleDescription(tip.isEmpty() ? words : words + QStringLiteral(". ") + tip);
+        if (!force && isSpokenOnChange(view.element))
+            spoken << words;
     }
-    return Command3;
+    shownAlerts_ = alerts;
+    if (!spoken.isEmpty())
+        notice_->say(spoken.join(QStringLiteral(". ")));
 }
 
 bool frmMain::positionEntry()
@@ -199,6 +193,22 @@ void frmMain::refuse(const QString& message)
     showMessage(message);
 }
 
+void frmMain::Form_KeyDown(int keyCode)
+{
+    if (keyCode == Qt::Key_Escape)
+        Command1_MouseDown();
+}
+
+void frmMain::Form_KeyUp(int keyCode)
+{
+    if (keyCode == Qt::Key_Escape)
+        Command1_MouseUp();
+}
+
+void frmMain::Command1_KeyDown() { Command1_MouseDown(); }
+
+void frmMain::Command1_KeyUp() { Command1_MouseUp(); }
+
 void frmMain::Command1_MouseDown()
 {
     if (end_.isEnding())
@@ -212,6 +222,10 @@ void frmMain::Command1_MouseUp()
     if (!end_.isEnding())
         releaseStop(state_);
 }
+
+void frmMain::Command2_KeyDown() { Command2_MouseDown(); }
+
+void frmMain::Command2_KeyUp() { Command2_MouseUp(); }
 
 void frmMain::Command2_MouseDown()
 {

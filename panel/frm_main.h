@@ -6,19 +6,20 @@
 
 #include "exchange.h"
 #include "motion_state.h"
+#include "panel_slider.h"
 #include "program_end.h"
 #include "status_words.h"
 #include "usb_link.h"
 
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSlider;
 class QTimer;
 
 namespace kvx {
@@ -26,11 +27,13 @@ namespace kvx {
 class IndicatorButton;
 class Lamp;
 class OutlineMarker;
+class SpokenNotice;
 
 class frmMain : public QWidget {
     Q_OBJECT
 public:
     frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* parent = nullptr);
+    ~frmMain() override;
 
     // The requested position in motor steps: the absolute target of Go,
     // or the distance of a relative move.
@@ -45,11 +48,19 @@ public:
     void Form_Activate();
     void Form_Unload();
     void Timer1_Timer();
+    // Escape held anywhere on the panel is STOP held: the one stop key an
+    // operator finds without looking.
+    void Form_KeyDown(int keyCode);
+    void Form_KeyUp(int keyCode);
 
     // Control events.
     void cmdExit_Click();
+    void Command1_KeyDown();
+    void Command1_KeyUp();
     void Command1_MouseDown();
     void Command1_MouseUp();
+    void Command2_KeyDown();
+    void Command2_KeyUp();
     void Command2_MouseDown();
     void Command2_MouseUp();
     void Command7_Click();
@@ -66,7 +77,7 @@ public:
 
     // The controls, named as on the form.
     QPushButton* cmdExit = nullptr;
-    QSlider* Slider1 = nullptr;
+    PanelSlider* Slider1 = nullptr;
     QGroupBox* Frame7 = nullptr;
     QPushButton* Go = nullptr;
     QLabel* Picture1 = nullptr;
@@ -76,10 +87,10 @@ public:
     QGroupBox* Frame2 = nullptr;
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
-    QLineEdit* Text3 = nullptr;
-    QSlider* Slider2 = nullptr;
-    QSlider* Slider3 = nullptr;
-    QSlider* Slider4 = nullptr;
+    QLineEdit* Text3 = nullptr; // never shown, and so in no window
+    PanelSlider* Slider2 = nullptr;
+    PanelSlider* Slider3 = nullptr;
+    PanelSlider* Slider4 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     IndicatorButton* Command6 = nullptr;
@@ -89,7 +100,7 @@ public:
     QPushButton* Command7 = nullptr;
     QLabel* Label10 = nullptr;
     QLabel* Label9 = nullptr;
-    QSlider* Slider5 = nullptr;
+    PanelSlider* Slider5 = nullptr;
     Lamp* Shape3 = nullptr;
     Lamp* Shape4 = nullptr;
     Lamp* Shape2 = nullptr;
@@ -98,18 +109,30 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // One status element: its widget, and how the widget shows the state.
+    struct StatusView {
+        StatusElement element;
+        QWidget* widget;
+        std::function<void(bool alert)> show;
+    };
+
     void buildControls();
     void buildSliders();
     void buildIndicators();
     void arrangeTabOrder();
     void connectHandlers();
 
+    bool stopKey(QEvent* event);
     bool buttonEvent(QObject* button, QEvent* event);
+    void heldButtonKey(QObject* button, QEvent* event);
+    void connectAccessiblePress(QPushButton* button, const uint8_t& flag);
     bool mouseDown(QObject* button);
     void mouseUp(QObject* button);
     bool command7Key(QEvent* event);
@@ -122,8 +145,7 @@ private:
     void refuse(const QString& message);
     SliderValues sliderValues() const;
     void showDisplay(const PanelDisplay& display);
-    QWidget* statusWidget(StatusElement element) const;
-    void tellStatus(StatusElement element);
+    void showStatus(const IndicatorAlerts& alerts, bool force);
     void closeDeviceAndEnd();
 
     MotionState& state_;
@@ -136,7 +158,12 @@ private:
     // a refusal has already answered the press that a repeat belongs to.
     int commandKey_ = 0;
     bool keyPressRefused_ = false;
-    StatusAnnouncer announcer_;
+    // A press that only a screen reader's press action made, held until the
+    // button's release.
+    QPushButton* accessiblePress_ = nullptr;
+    std::vector<StatusView> statusViews_;
+    IndicatorAlerts shownAlerts_;
+    SpokenNotice* notice_ = nullptr;
 };
 
 } // namespace kvx

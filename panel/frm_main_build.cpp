@@ -11,7 +11,9 @@
 #include "panel_slider.h"
 #include "program_icon.h"
 #include "screen_reader.h"
+#include "spoken_notice.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,7 +86,7 @@ struct SliderSettings {
     const char* tip;
 };
 
-QSlider* slider(QWidget* parent, const SliderSettings& s)
+PanelSlider* slider(QWidget* parent, const SliderSettings& s)
 {
     auto* bar = new PanelSlider(s.orientation, parent);
     bar->setRange(s.minimum, s.maximum);
@@ -97,7 +99,7 @@ QSlider* slider(QWidget* parent, const SliderSettings& s)
     // The tooltip is what the operator reads of it, so a screen reader says it too.
     bar->setAccessibleName(QLatin1String(s.tip));
     if (s.orientation == Qt::Vertical) {
-        // Minimum at the top; keys and wheel move the thumb the way they look.
+        // Minimum at the top; the wheel moves the thumb the way it looks.
         bar->setInvertedAppearance(true);
         bar->setInvertedControls(true);
     }
@@ -109,6 +111,7 @@ QSlider* slider(QWidget* parent, const SliderSettings& s)
 void frmMain::buildControls()
 {
     Shape1 = placed(new OutlineMarker(this), layout::Shape1, "Shape1");
+    setScreenReaderRole(Shape1, QAccessible::Graphic);
     Shape1->setAccessibleName(QStringLiteral("Joystick Control zero"));
 
     Frame7 = placed(groupBox(this, QStringLiteral("     Speed"), arial(9.75)), layout::Frame7, "Frame7");
@@ -153,10 +156,11 @@ void frmMain::buildControls()
     Text2 = placed(numberBox(this, QStringLiteral("0"), arial(26.25), QColor(224, 224, 224), Qt::black),
                    layout::Text2, "Text2");
     Text2->setAccessibleName(Frame2->title());
-    // Nobody reads the ideal position, a screen reader no more than the eye.
-    Text3 = placed(new UnreadLineEdit(QStringLiteral("Text3"), this), layout::Text3, "Text3");
+    // Nobody reads the ideal position, a screen reader no more than the eye:
+    // the box belongs to no window, and offers no text even to notices.
+    Text3 = placed(new QLineEdit(QStringLiteral("Text3")), layout::Text3, "Text3");
+    setScreenReaderRole(Text3, QAccessible::NoRole);
     Text3->setFont(msSansSerif(9.75));
-    Text3->hide();
 
     buildSliders();
 
@@ -175,14 +179,42 @@ void frmMain::buildIndicators()
                       layout::Command6, "Command6");
     Command3 = placed(indicator(this, QStringLiteral("Act Hi"), QStringLiteral("Limit Switch Active on HIGH")),
                       layout::Command3, "Command3");
-    Shape3->setAccessibleName(statusName(StatusElement::LeftLimit));
-    Shape4->setAccessibleName(statusName(StatusElement::RightLimit));
-    Shape2->setAccessibleName(statusName(StatusElement::Busy));
+    for (auto [lamp, element] : {std::pair{Shape3, StatusElement::LeftLimit},
+                                 std::pair{Shape4, StatusElement::RightLimit}, std::pair{Shape2, StatusElement::Busy}}) {
+        setScreenReaderRole(lamp, QAccessible::Graphic);
+        lamp->setAccessibleName(statusName(element));
+    }
+    notice_ = new SpokenNotice(this);
+
+    const QColor red(255, 0, 0), green(0, 192, 0), yellow(255, 255, 0);
+    const QColor face = QApplication::palette().color(QPalette::Button);
+    const QColor ink = QApplication::palette().color(QPalette::ButtonText);
+    const auto lamp = [](Lamp* shape, QColor alert, QColor clear) {
+        return [=](bool on) { shape->setFillColor(on ? alert : clear); };
+    };
+    const auto indicatorLook = [=](IndicatorButton* button) {
+        return [=](bool on) { button->setBackground(on ? yellow : face); };
+    };
+    statusViews_ = {
+        {StatusElement::LeftLimit, Shape3, lamp(Shape3, red, green)},
+        {StatusElement::RightLimit, Shape4, lamp(Shape4, red, green)},
+        {StatusElement::Reverse, Command6, indicatorLook(Command6)},
+        {StatusElement::MaxSpeed, Label3,
+         [this, red, ink](bool on) {
+             QPalette colours = Label3->palette();
+             colours.setColor(QPalette::WindowText, on ? red : ink);
+             Label3->setPalette(colours);
+         }},
+        {StatusElement::Busy, Shape2, lamp(Shape2, red, face)},
+        {StatusElement::ActiveHigh, Command3, indicatorLook(Command3)},
+    };
+    // The first look, until the first status frame: the three lamps red.
     // A lamp's colour, an indicator's background and a text colour are lost
     // on a screen reader and on an operator who cannot tell red from green:
     // each also carries its state in words.
-    for (StatusElement element : StatusElements)
-        tellStatus(element);
+    IndicatorAlerts firstLook;
+    firstLook.Shape3 = firstLook.Shape4 = firstLook.Shape2 = true;
+    showStatus(firstLook, true);
 }
 
 void frmMain::buildSliders()

@@ -1,8 +1,9 @@
 // Turns Qt's events into the panel's handlers. A mouse press of any button
 // (the second press of a double click included) is a MouseDown; the real
 // release, wherever the pointer is, a MouseUp; a Click is the button's
-// clicked signal. Every press of a command key is a KeyDown, auto-repeats
-// included; only the final release is a KeyUp.
+// clicked signal. Every press of a move key is a KeyDown, auto-repeats
+// included; a held stop or zero key presses once; only the final release is
+// a KeyUp.
 #include "frm_main.h"
 
 #include <QKeyEvent>
@@ -25,6 +26,12 @@ bool isPress(QEvent* event)
 }
 
 bool isEnterKey(const QKeyEvent* key) { return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter; }
+
+const QKeyEvent* keyEvent(QEvent* event)
+{
+    const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+    return isKey ? static_cast<QKeyEvent*>(event) : nullptr;
+}
 
 } // namespace
 
@@ -55,8 +62,22 @@ void frmMain::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void frmMain::keyPressEvent(QKeyEvent* event)
+{
+    if (!stopKey(event))
+        QWidget::keyPressEvent(event);
+}
+
+void frmMain::keyReleaseEvent(QKeyEvent* event)
+{
+    if (!stopKey(event))
+        QWidget::keyReleaseEvent(event);
+}
+
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (stopKey(event))
+        return true;
     if (watched == Text2)
         return text2Key(event);
     if (watched == Slider1) {
@@ -65,7 +86,61 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
     }
     if (watched == Command7 && command7Key(event))
         return true;
-    return buttonEvent(watched, event);
+    if (watched == Command1 || watched == Command2)
+        heldButtonKey(watched, event);
+    if (watched == Command1 || watched == Command2 || watched == Command7 || watched == Go)
+        return buttonEvent(watched, event);
+    return false;
+}
+
+// Escape, whichever control has the focus: held, it holds STOP. It is taken
+// here, so no control acts on it as well.
+bool frmMain::stopKey(QEvent* event)
+{
+    const QKeyEvent* key = keyEvent(event);
+    if (!key || key->key() != Qt::Key_Escape)
+        return false;
+    if (!key->isAutoRepeat()) {
+        if (event->type() == QEvent::KeyPress)
+            Form_KeyDown(key->key());
+        else
+            Form_KeyUp(key->key());
+    }
+    return true;
+}
+
+// Space on a focused STOP or ZERO holds it as the mouse does. The button
+// still goes down and comes up on it as usual.
+void frmMain::heldButtonKey(QObject* button, QEvent* event)
+{
+    const QKeyEvent* key = keyEvent(event);
+    if (!key || key->key() != Qt::Key_Space || key->isAutoRepeat())
+        return;
+    const bool down = event->type() == QEvent::KeyPress;
+    if (button == Command1)
+        down ? Command1_KeyDown() : Command1_KeyUp();
+    else
+        down ? Command2_KeyDown() : Command2_KeyUp();
+}
+
+// A screen reader's press action is Qt's animated click: the button goes
+// down and comes up 100 ms later, with no mouse or key event on the way. A
+// press whose flag no mouse or key handler has set first is such a press;
+// it holds the flag until the button comes up, so frames carry it.
+void frmMain::connectAccessiblePress(QPushButton* button, const uint8_t& flag)
+{
+    connect(button, &QPushButton::pressed, this, [this, button, &flag] {
+        if (flag || end_.isEnding())
+            return;
+        accessiblePress_ = button;
+        mouseDown(button);
+    });
+    connect(button, &QPushButton::released, this, [this, button] {
+        if (accessiblePress_ != button)
+            return;
+        accessiblePress_ = nullptr;
+        mouseUp(button);
+    });
 }
 
 // Non-primary mouse events are consumed so that the form does not see them
@@ -111,10 +186,8 @@ void frmMain::mouseUp(QObject* button)
 
 bool frmMain::command7Key(QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
-        return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() != Qt::Key_Space)
+    const QKeyEvent* key = keyEvent(event);
+    if (!key || key->key() != Qt::Key_Space)
         return false;
     if (event->type() == QEvent::KeyPress)
         return !commandKeyDown(key, &frmMain::Command7_KeyDown);
@@ -126,10 +199,8 @@ bool frmMain::command7Key(QEvent* event)
 // Enter belongs to the position box alone: it is consumed, never passed on.
 bool frmMain::text2Key(QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
-        return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (!isEnterKey(key))
+    const QKeyEvent* key = keyEvent(event);
+    if (!key || !isEnterKey(key))
         return false;
     if (event->type() == QEvent::KeyPress)
         commandKeyDown(key, &frmMain::Text2_KeyDown);

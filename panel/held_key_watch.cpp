@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <utility>
 
 namespace kvx {
 namespace {
@@ -28,7 +29,9 @@ bool HeldKeyWatch::eventFilter(QObject*, QEvent* event)
         return false;
     if (key->isAutoRepeat())
         return true;
-    if (event->type() == QEvent::KeyRelease)
+    if (event->type() == QEvent::KeyPress)
+        released_ = false;
+    else if (!std::exchange(released_, true))
         onRelease_();
     return false;
 }

@@ -21,6 +21,9 @@ protected:
 private:
     int key_;
     std::function<void()> onRelease_;
+    // A key event passes the filter once for every widget it travels up
+    // through; a release is taken once, until the key is pressed anew.
+    bool released_ = false;
 };
 
 } // namespace kvx

@@ -8,7 +8,6 @@
 namespace kvx {
 
 class Lamp : public QWidget {
-    Q_OBJECT
 public:
     explicit Lamp(QWidget* parent = nullptr);
 

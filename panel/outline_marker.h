@@ -6,7 +6,6 @@
 namespace kvx {
 
 class OutlineMarker : public QWidget {
-    Q_OBJECT
 public:
     explicit OutlineMarker(QWidget* parent = nullptr);
 

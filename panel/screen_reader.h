@@ -1,9 +1,12 @@
-// What screen readers see of the program's windows beyond Qt's defaults:
-// the two windows are windows (not anonymous panes), the lamps and the
-// marker are pictures, and a text box can be kept from them altogether.
+// What screen readers get beyond Qt's defaults. Each window gives its own
+// widgets a role where it builds them: the windows are windows (not
+// anonymous panes), the lamps and the marker are pictures, a text box that
+// nobody reads is nothing.
 #pragma once
 
-#include <QLineEdit>
+#include <QAccessible>
+
+class QWidget;
 
 namespace kvx {
 
@@ -11,12 +14,8 @@ namespace kvx {
 // harmless. Call it before the first window is made.
 void installScreenReaderSupport();
 
-// A text box that no screen reader reaches: its window leaves it out, and
-// it offers no text to read, not even through its change notices.
-class UnreadLineEdit : public QLineEdit {
-    Q_OBJECT
-public:
-    using QLineEdit::QLineEdit;
-};
+// The role a screen reader gets for the widget instead of Qt's own. Set it
+// before the widget is first shown: an interface, once made, is kept.
+void setScreenReaderRole(QWidget* widget, QAccessible::Role role);
 
 } // namespace kvx

@@ -1,13 +1,11 @@
-// What a screen reader is told about the panel's six status elements: each
-// one's state in words, and which of them changed since it was last told.
-// The tick sets every look 30 times a second; only a change is told again.
+// The panel's six status elements in words: each one's name and state, for
+// a screen reader and for an operator who cannot tell red from green.
 #pragma once
 
 #include "exchange.h"
 
 #include <QString>
 #include <array>
-#include <vector>
 
 namespace kvx {
 
@@ -25,20 +23,8 @@ QString statusWords(StatusElement element, bool alert);
 
 bool isAlert(const IndicatorAlerts& alerts, StatusElement element);
 
-class StatusAnnouncer {
-public:
-    // Starts from the panel's first look: the three lamps red, the rest plain.
-    StatusAnnouncer();
-
-    // The words currently told for the element.
-    QString words(StatusElement element) const;
-
-    // Takes one tick's alerts and returns the elements whose state differs
-    // from what was last told; from then on their new state counts as told.
-    std::vector<StatusElement> update(const IndicatorAlerts& alerts);
-
-private:
-    IndicatorAlerts told_;
-};
+// Whether a change is spoken as it happens: the switches, Busy and Max
+// Speed follow the axis; Reverse and Act Hi follow the options chosen.
+bool isSpokenOnChange(StatusElement element);
 
 } // namespace kvx

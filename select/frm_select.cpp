@@ -3,6 +3,7 @@
 #include "device_combo_box.h"
 #include "device_list.h"
 #include "ratio.h"
+#include "screen_reader.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -70,6 +71,8 @@ frmSelect::frmSelect(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       state_(state), link_(link), end_(end)
 {
+    installScreenReaderSupport();
+    setScreenReaderRole(this, QAccessible::Window);
     setWindowTitle(QStringLiteral("Select Device"));
     setFont(dialogFont());
     // Sizable, but without a layout: resizing moves no control.
@@ -151,7 +154,7 @@ bool frmSelect::eventFilter(QObject* watched, QEvent* event)
 void frmSelect::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    if (end_.isEnding())
+    if (end_.isEnding() || handedOver_)
         return;
     end_.endNow();
 }
@@ -211,6 +214,7 @@ void frmSelect::cmdOK_Click()
         state_.AxisCaption = cmbDevice->currentText().right(1);
         ApplyRatio();
         hide();
+        handedOver_ = true;
         if (showPanel_)
             showPanel_();
     });

@@ -79,6 +79,10 @@ private:
     UsbLink& link_;
     ProgramEnd& end_;
     std::function<void()> showPanel_;
+    // Hidden for good once the panel has taken over: a close request that
+    // still reaches the hidden dialog (Windows' polite termination sends
+    // one to every window of the program) is the panel's to answer.
+    bool handedOver_ = false;
 };
 
 } // namespace kvx

@@ -45,6 +45,17 @@ protected:
     }
     int descriptionNotices(QWidget* element) { return recorder.count(element, QAccessible::DescriptionChanged); }
 
+    // What Orca speaks without the focus: the notification as it shows.
+    QAccessibleInterface* spokenNotice()
+    {
+        QAccessibleInterface* window = face(&panel);
+        for (int i = 0; i < window->childCount(); ++i)
+            if (window->child(i)->role() == QAccessible::Notification)
+                return window->child(i);
+        return nullptr;
+    }
+    int timesSpoken() { return recorder.count(spokenNotice()->object(), QAccessible::ObjectShow); }
+
     void tick(uint8_t statusByte)
     {
         link.answer(0, statusByte);
@@ -79,9 +90,11 @@ TEST_F(Accessibility, EveryElementIsNamedInTheWindowsOwnWordsAndTheIdealPosition
     EXPECT_EQ(window->text(QAccessible::Name), panel.windowTitle());
     for (int i = 0; i < window->childCount(); ++i) {
         QAccessibleInterface* child = window->child(i);
+        EXPECT_EQ(window->indexOfChild(child), i);
+        if (child->state().invisible)
+            continue;
         EXPECT_FALSE(child->text(QAccessible::Name).isEmpty()) << child->object()->objectName().toStdString();
         EXPECT_NE(child->object(), panel.Text3);
-        EXPECT_EQ(window->indexOfChild(child), i);
     }
     // Not even its change notices carry the ideal position.
     EXPECT_EQ(face(panel.Text3)->textInterface(), nullptr);
@@ -112,19 +125,25 @@ TEST_F(Accessibility, StateWordsFollowTheStatusByte)
     EXPECT_EQ(statusDescriptions(), clear);
 }
 
+// The axis's own states (switches, Busy, Max Speed) are spoken as they
+// change; the options' indicators only change their words.
 TEST_F(Accessibility, OneNoticePerChangeAndNoneWhileTheStateStays)
 {
+    ASSERT_NE(spokenNotice(), nullptr);
     recorder.clear();
     tick(0);
     const int firstNotices[] = {1, 1, 0, 0, 1, 0}; // the lamps leave their red start
     for (size_t i = 0; i < statusElements().size(); ++i)
         EXPECT_EQ(descriptionNotices(statusElements()[i]), firstNotices[i]) << i;
+    EXPECT_EQ(timesSpoken(), 1);
+    EXPECT_EQ(spokenNotice()->text(QAccessible::Name), "Left limit: clear. Right limit: clear. Busy: idle");
 
     recorder.clear();
     for (int i = 0; i < 5; ++i)
         tick(0);
     for (QWidget* element : statusElements())
         EXPECT_EQ(descriptionNotices(element), 0) << element->objectName().toStdString();
+    EXPECT_EQ(timesSpoken(), 0);
 
     recorder.clear();
     tick(StatusBit::Busy | StatusBit::ReverseLimit);
@@ -133,6 +152,28 @@ TEST_F(Accessibility, OneNoticePerChangeAndNoneWhileTheStateStays)
         const bool changed = element == panel.Shape2 || element == panel.Command6;
         EXPECT_EQ(descriptionNotices(element), changed ? 1 : 0) << element->objectName().toStdString();
     }
+    EXPECT_EQ(timesSpoken(), 1);
+    EXPECT_EQ(spokenNotice()->text(QAccessible::Name), "Busy: busy");
+    tick(StatusBit::Busy);
+    EXPECT_EQ(timesSpoken(), 1) << "Reverse is not spoken";
+}
+
+// The readout is handed a text only when it changes: a screen reader hears
+// of each new position once, and of nothing while the axis stands.
+TEST_F(Accessibility, TheReadoutTellsEachNewPositionOnceAndNothingWhileItStands)
+{
+    link.answer(150, 0);
+    panel.Timer1_Timer();
+    recorder.clear();
+    for (int i = 0; i < 5; ++i)
+        panel.Timer1_Timer();
+    EXPECT_EQ(recorder.count(panel.Text1, QAccessible::TextUpdated), 0);
+    for (int64_t steps : {165, 165, 180, 180})
+        link.answer(steps, 0);
+    for (int i = 0; i < 5; ++i)
+        panel.Timer1_Timer();
+    EXPECT_EQ(recorder.count(panel.Text1, QAccessible::TextUpdated), 2);
+    EXPECT_EQ(panel.Text1->text(), QLatin1String("12.00"));
 }
 
 TEST_F(Accessibility, SliderKeysMoveAsOnThePlatformsSlider)
@@ -150,7 +191,10 @@ TEST_F(Accessibility, SliderKeysMoveAsOnThePlatformsSlider)
         EXPECT_EQ(decodeCommandFrame(lastFrame().data()).MaxSpeed, c.maxSpeed) << "key " << int(c.key);
     }
 
-    const std::pair<Qt::Key, int> jog[] = {{Qt::Key_Right, 32768}, {Qt::Key_Left, 32766}};
+    // The horizontal slider by the same rule: Down and Right raise, Up and Left lower.
+    const std::pair<Qt::Key, int> jog[] = {{Qt::Key_Right, 32768},   {Qt::Key_Left, 32766},
+                                           {Qt::Key_Down, 32768},    {Qt::Key_Up, 32766},
+                                           {Qt::Key_PageDown, 32772}, {Qt::Key_PageUp, 32762}};
     for (const auto& [key, jogWord] : jog) {
         panel.Slider1->setValue(0);
         QTest::keyClick(panel.Slider1, key);

@@ -1,6 +1,8 @@
 #include "frames.h"
+#include "held_key_watch.h"
 #include "panel_fixture.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -175,14 +177,72 @@ TEST_F(Commands, SpaceOnRelativeHoldsTheDistanceThenClicks)
     EXPECT_EQ(state.PositionModeFlag, 32);
 }
 
-TEST_F(Commands, StopAndZeroIgnoreTheKeyboard)
+// Space held on a focused STOP or ZERO, and Escape held whichever control
+// has the focus, hold the flag as the mouse does; the auto-repeats press
+// nothing again and Enter presses nothing.
+TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
 {
-    for (QPushButton* button : {panel.Command1, panel.Command2})
-        for (int code : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
-            button->setFocus();
-            QTest::keyClick(button, Qt::Key(code));
-            EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.JogModeFlag + state.PositionModeFlag, 0);
+    struct Case {
+        const char* name;
+        QWidget* focus;
+        int code;
+        uint8_t MotionState::*flag;
+        uint8_t value;
+    };
+    const Case cases[] = {
+        {"Space on STOP", panel.Command1, Qt::Key_Space, &MotionState::StopFlag, 2},
+        {"Space on ZERO", panel.Command2, Qt::Key_Space, &MotionState::ZeroFlag, 4},
+        {"Escape in the position box", panel.Text2, Qt::Key_Escape, &MotionState::StopFlag, 2},
+        {"Escape on a slider", panel.Slider3, Qt::Key_Escape, &MotionState::StopFlag, 2},
+        {"Escape on ZERO", panel.Command2, Qt::Key_Escape, &MotionState::StopFlag, 2},
+        {"Escape on the panel itself", &panel, Qt::Key_Escape, &MotionState::StopFlag, 2},
+    };
+    for (const Case& c : cases) {
+        state.JogModeFlag = 16;
+        panel.Slider1->setValue(700);
+        panel.Text2->setText(QStringLiteral("5"));
+        c.focus->setFocus();
+        key(c.focus, QEvent::KeyPress, c.code);
+        EXPECT_EQ(state.*c.flag, c.value) << c.name;
+        EXPECT_EQ(tickCommandByte(), (c.value == 2 ? 2 : 16 + 4) + 8) << c.name;
+        if (c.value == 2) {
+            EXPECT_EQ(panel.Slider1->value(), 0) << c.name;
         }
+        panel.Slider1->setValue(700);
+        key(c.focus, QEvent::KeyRelease, c.code, true);
+        key(c.focus, QEvent::KeyPress, c.code, true);
+        EXPECT_EQ(state.*c.flag, c.value) << c.name << ": auto-repeat";
+        EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": auto-repeat pressed again";
+        key(c.focus, QEvent::KeyRelease, c.code);
+        EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
+        EXPECT_EQ(panel.Text2->text(), QLatin1String("5")) << c.name;
+    }
+    for (QPushButton* button : {panel.Command1, panel.Command2})
+        for (int code : {Qt::Key_Return, Qt::Key_Enter}) {
+            button->setFocus();
+            key(button, QEvent::KeyPress, code);
+            EXPECT_EQ(state.StopFlag + state.ZeroFlag, 0);
+            key(button, QEvent::KeyRelease, code);
+        }
+}
+
+// Qt's press action is a short animated click with no mouse or key event.
+TEST_F(Commands, ScreenReaderPressOnStopAndZeroReachesTheFrames)
+{
+    const std::pair<QPushButton*, uint8_t> buttons[] = {{panel.Command1, 2}, {panel.Command2, 4}};
+    for (const auto& [button, bit] : buttons) {
+        QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(tickCommandByte(), bit + 8);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 2000));
+        EXPECT_EQ(tickCommandByte(), 8);
+    }
+    // A mouse press on STOP is held by the mouse alone, not released with the button's animation.
+    mouse(panel.Command1, QEvent::MouseButtonPress, Qt::LeftButton);
+    QTest::qWait(150);
+    EXPECT_EQ(state.StopFlag, 2);
+    mouse(panel.Command1, QEvent::MouseButtonRelease, Qt::LeftButton);
 }
 
 TEST_F(Commands, StopDuringAHeldEnterSendsBothFlagsAndCentresTheJogSlider)
@@ -235,6 +295,43 @@ TEST_F(Commands, ClickOnTheJogSliderSelectsJogMode)
     // On the handle, in the middle.
     QTest::mouseClick(jog, Qt::LeftButton, {}, QPoint(jog->width() / 2, jog->height() / 2));
     EXPECT_EQ(state.JogModeFlag, 16);
+}
+
+// A key or a screen reader changing the jog slider's value is the
+// operator's jog, as a click is; the program centring it is not.
+TEST_F(Commands, JogSliderChangedFromTheKeyboardOrAScreenReaderSelectsJogMode)
+{
+    panel.Slider1->setFocus();
+    for (Qt::Key code : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Up, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End}) {
+        state.JogModeFlag = 0;
+        panel.Slider1->setValue(0);
+        QTest::keyClick(panel.Slider1, code);
+        EXPECT_EQ(state.JogModeFlag, 16) << "key " << int(code);
+    }
+    state.JogModeFlag = 0;
+    QAccessible::queryAccessibleInterface(panel.Slider1)->valueInterface()->setCurrentValue(2500);
+    EXPECT_EQ(state.JogModeFlag, 16);
+    EXPECT_EQ(decodeCommandFrame((panel.Timer1_Timer(), lastFrame()).data()).JogWord, 32767 + 2500);
+    mouse(panel.Command1, QEvent::MouseButtonPress, Qt::LeftButton);
+    mouse(panel.Command1, QEvent::MouseButtonRelease, Qt::LeftButton);
+    EXPECT_EQ(state.JogModeFlag, 0) << "STOP centred the slider and ended jog mode";
+}
+
+// A release passes the application's filter once for every widget it
+// travels up through; the watch ends the held command once.
+TEST(HeldKeyWatch, OneReleaseOneCall)
+{
+    QWidget box;
+    QWidget* boxButton = new QWidget(&box); // ignores keys: the release goes on to the box
+    int releases = 0;
+    HeldKeyWatch watch(Qt::Key_Return, [&] { ++releases; });
+    for (int press = 1; press <= 2; ++press) {
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(boxButton, &down);
+        QKeyEvent up(QEvent::KeyRelease, Qt::Key_Enter, Qt::NoModifier);
+        QApplication::sendEvent(boxButton, &up);
+        EXPECT_EQ(releases, press);
+    }
 }
 
 TEST_F(Commands, TenDigitEntryIsShownInFull)

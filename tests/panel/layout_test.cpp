@@ -67,6 +67,14 @@ constexpr Caption captions[] = {
     {"Label9", "Axis", "Arial", 9.75, true, ""},
 };
 
+// A control by its form name; the ideal position's box belongs to no window.
+QWidget* control(const kvx::frmMain& panel, const char* name)
+{
+    if (panel.Text3->objectName() == QLatin1String(name))
+        return panel.Text3;
+    return panel.findChild<QWidget*>(QLatin1String(name));
+}
+
 QString captionOf(QWidget* w)
 {
     if (auto* b = qobject_cast<QPushButton*>(w))
@@ -111,9 +119,9 @@ TEST_F(Layout, WindowIsAFixedPlainWindowOfTheFormsSize)
 TEST_F(Layout, EveryControlStandsAtItsPlaceInPixels)
 {
     for (const Place& p : places) {
-        auto* control = panel.findChild<QWidget*>(QLatin1String(p.name));
-        ASSERT_NE(control, nullptr) << p.name;
-        EXPECT_EQ(control->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15)) << p.name;
+        QWidget* placed = control(panel, p.name);
+        ASSERT_NE(placed, nullptr) << p.name;
+        EXPECT_EQ(placed->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15)) << p.name;
     }
 }
 
@@ -121,13 +129,13 @@ TEST_F(Layout, CaptionsFontsAndTooltipsAsDesigned)
 {
     open();
     for (const Caption& c : captions) {
-        auto* control = panel.findChild<QWidget*>(QLatin1String(c.name));
-        ASSERT_NE(control, nullptr) << c.name;
-        EXPECT_EQ(captionOf(control), QString::fromUtf8(c.text)) << c.name;
-        EXPECT_EQ(control->font().family(), QLatin1String(c.family)) << c.name;
-        EXPECT_DOUBLE_EQ(control->font().pointSizeF(), c.points) << c.name;
-        EXPECT_EQ(control->font().bold(), c.bold) << c.name;
-        EXPECT_EQ(control->toolTip(), QString::fromUtf8(c.tip)) << c.name;
+        QWidget* captioned = control(panel, c.name);
+        ASSERT_NE(captioned, nullptr) << c.name;
+        EXPECT_EQ(captionOf(captioned), QString::fromUtf8(c.text)) << c.name;
+        EXPECT_EQ(captioned->font().family(), QLatin1String(c.family)) << c.name;
+        EXPECT_DOUBLE_EQ(captioned->font().pointSizeF(), c.points) << c.name;
+        EXPECT_EQ(captioned->font().bold(), c.bold) << c.name;
+        EXPECT_EQ(captioned->toolTip(), QString::fromUtf8(c.tip)) << c.name;
     }
 }
 

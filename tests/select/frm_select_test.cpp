@@ -4,6 +4,7 @@
 #include "recording_end.h"
 #include "scripted_link.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -187,8 +188,8 @@ TEST_F(SelectDialog, TypedOverEntryOpensNoDeviceAndQuotesTheText)
 }
 
 // Typing selects nothing, even the exact text of another entry once Qt
-// has matched it on Return or on leaving the box; the list and the arrow
-// keys choose.
+// has matched it on Return, on leaving the box or on opening the list; a
+// pick in the list and the arrow keys choose.
 TEST_F(SelectDialog, OnlyAChoiceFromTheListSelectsAnEntry)
 {
     const auto leaveBox = [this] {
@@ -197,6 +198,19 @@ TEST_F(SelectDialog, OnlyAChoiceFromTheListSelectsAnEntry)
     };
     const auto returnKey = [this] { QTest::keyClick(dialog->cmbDevice, Qt::Key_Return); };
     const auto downKey = [this] { QTest::keyClick(dialog->cmbDevice, Qt::Key_Down); };
+    const auto openList = [this] {
+        dialog->cmbDevice->showPopup();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog->cmbDevice->view()->window()));
+    };
+    const auto escapeList = [this] { QTest::keyClick(dialog->cmbDevice->view(), Qt::Key_Escape); };
+    const auto clickSecondRow = [this] {
+        QAbstractItemView* list = dialog->cmbDevice->view();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(1, 0)).center());
+    };
+    const auto enterOnSecondRow = [this] {
+        QTest::keyClick(dialog->cmbDevice->view(), Qt::Key_Down);
+        QTest::keyClick(dialog->cmbDevice->view(), Qt::Key_Return);
+    };
     struct Case {
         const char* name;
         QString typed;
@@ -209,6 +223,9 @@ TEST_F(SelectDialog, OnlyAChoiceFromTheListSelectsAnEntry)
         {"the selected entry's own text", "A1", {returnKey, leaveBox}, -1},
         {"arrow key without typing", "", {downKey}, 1},
         {"arrow key after typing", "B", {downKey, leaveBox}, 1},
+        {"another entry's text, the list opened and closed", "B2", {openList, escapeList, leaveBox}, -1},
+        {"a click on a row after typing", "B", {openList, clickSecondRow}, 1},
+        {"Enter on a highlighted row after typing", "B", {openList, enterOnSecondRow}, 1},
     };
     for (const Case& c : cases) {
         load();
@@ -404,6 +421,15 @@ TEST_F(SelectDialog, CancelAndCloseBoxEndWithoutFurtherCalls)
     d.close();
     EXPECT_EQ(end.ends, 1);
     EXPECT_EQ(link.calls, ListingCalls);
+
+    // Once the panel has taken over, a close request that reaches the hidden
+    // dialog must not end the program behind the panel's back.
+    end = {};
+    load();
+    clickOK();
+    ASSERT_EQ(panelShown, 1);
+    dialog->close();
+    EXPECT_EQ(end.ends, 0);
 }
 
 TEST_F(SelectDialog, HandlersDoNothingOnceTheProgramIsEnding)
