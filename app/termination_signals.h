@@ -2,7 +2,8 @@
 // end the program the way the operator's own ways out do, closing the
 // controller when it is open. A signal handler may do next to nothing, so it
 // only wakes the event loop through a socket pair; the ending itself runs
-// there, one handler at a time like every other event.
+// there, one handler at a time like every other event. A burst of signals
+// is one request to end.
 #pragma once
 
 #include <QObject>
@@ -14,7 +15,9 @@ namespace kvx {
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
-    // Catches the three signals for as long as it lives; one at a time.
+    // Catches the three signals for as long as it lives, except those it
+    // finds ignored (nohup, a background job), and then gives each back the
+    // action it had. Only one may live at a time.
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 

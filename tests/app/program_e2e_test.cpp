@@ -3,6 +3,7 @@
 #include "frm_select.h"
 #include "message_catcher.h"
 #include "program.h"
+#include "termination_signals.h"
 #include "usb_library.h"
 
 #include <QComboBox>
@@ -11,7 +12,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <functional>
+#include <thread>
 
 using namespace kvx;
 using kvx::test::CountingLink;
@@ -50,6 +55,11 @@ protected:
         QTest::mouseClick(program->selectWindow()->cmdOK, Qt::LeftButton);
     }
     frmMain* panel() const { return program->panelWindow(); }
+    // As main() wires them.
+    void catchSignals(TerminationSignals& termination)
+    {
+        QObject::connect(&termination, &TerminationSignals::received, [this] { program->endOnSignal(); });
+    }
 
     void TearDown() override
     {
@@ -125,6 +135,65 @@ TEST_F(Program_, ClosingThePanelClosesTheControllerOnce)
     panel()->close();
     EXPECT_TRUE(program->ended());
     EXPECT_EQ(link.count("SI_Close"), 1);
+}
+
+TEST_F(Program_, ABurstOfSignalsWhileTheLoopIsBusyEndsTheProgramOnce)
+{
+    start();
+    confirm();
+    ASSERT_NE(panel(), nullptr);
+    TerminationSignals termination;
+    catchSignals(termination);
+    // Raised on another thread, so that the handler runs there: should it
+    // block, the event loop below frees it again.
+    std::atomic<bool> raised = false;
+    std::thread burst([&raised] {
+        for (int i = 0; i < 1000; ++i)
+            std::raise(SIGTERM);
+        raised = true;
+    });
+    // Meanwhile the event loop does not run, as during a long USB call.
+    for (int waited = 0; waited < 2000 && !raised; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool handlerNeverBlocked = raised;
+    EXPECT_TRUE(waitFor([&] { return raised && program->ended(); }));
+    burst.join();
+    EXPECT_TRUE(handlerNeverBlocked) << "the signal handler blocked";
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_EQ(link.count("SI_Close"), 1);
+}
+
+namespace {
+volatile std::sig_atomic_t ownHandlerCalls = 0;
+extern "C" void ownHandler(int) { ownHandlerCalls = ownHandlerCalls + 1; }
+} // namespace
+
+TEST_F(Program_, SignalsKeepWhatTheyInheritedAndGetItBack)
+{
+    struct sigaction ignore = {}, own = {}, hangup = {}, interrupt = {};
+    ignore.sa_handler = SIG_IGN;
+    own.sa_handler = ownHandler;
+    sigaction(SIGHUP, &ignore, &hangup);
+    sigaction(SIGINT, &own, &interrupt);
+    start();
+    {
+        TerminationSignals termination;
+        catchSignals(termination);
+        // Started under nohup: a hangup does nothing.
+        std::raise(SIGHUP);
+        QTest::qWait(50);
+        EXPECT_FALSE(program->ended()) << "an ignored hangup ended the program";
+        std::raise(SIGINT);
+        EXPECT_TRUE(waitFor([&] { return program->ended(); }));
+        EXPECT_EQ(ownHandlerCalls, 0);
+    }
+    struct sigaction now = {};
+    sigaction(SIGHUP, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, &ownHandler);
+    sigaction(SIGHUP, &hangup, nullptr);
+    sigaction(SIGINT, &interrupt, nullptr);
 }
 
 TEST_F(Program_, CancelEndsAfterTheListingAlone)
