@@ -19,7 +19,7 @@ int main(int argc, char** argv)
 
 #ifdef KVX_SIMULATOR_EDITION
     kvx::UsbLibrary link(kvx::simulatorLibraryPath(QCoreApplication::applicationDirPath()),
-                         QStringLiteral("kvx340sim"));
+                         QStringLiteral("kvx340sim"), kvx::LibrarySource::Simulator);
 #else
     kvx::UsbLibrary link(QStringLiteral("SiUSBXp"));
 #endif

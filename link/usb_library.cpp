@@ -1,5 +1,7 @@
 #include "usb_library.h"
 
+#include <QFileInfo>
+
 namespace kvx {
 namespace {
 
@@ -25,18 +27,25 @@ QString loaderReason(const QString& qtError)
     return qtError.mid(open + 3, qtError.size() - open - 4);
 }
 
-} // namespace
-
-QString missingLibraryMessage(const QString& displayName, const QString& fileName, const QString& qtError)
+// What the operator is told when the library cannot be loaded: which
+// library and file, the loader's reason, what to do, and that the program ends.
+QString missingLibraryMessage(LibrarySource source, const QString& displayName, const QString& fileName,
+                              const QString& qtError)
 {
+    const QString file = libraryFile(fileName);
+    if (source == LibrarySource::Simulator)
+        return QStringLiteral("kvx340-sim cannot load its own library %1 (%2): it is missing from this "
+                              "installation, which should be reinstalled. Application is aborting.")
+            .arg(QFileInfo(file).fileName(), loaderReason(qtError));
     return QStringLiteral("The controller's USB library %1 could not be loaded from %2 (%3) and must be "
-                          "installed as the README describes under \"The hardware edition\". "
-                          "Application is aborting.")
-        .arg(displayName, libraryFile(fileName), loaderReason(qtError));
+                          "installed: see kvx340(1). Application is aborting.")
+        .arg(displayName, file, loaderReason(qtError));
 }
 
-UsbLibrary::UsbLibrary(const QString& name, const QString& displayName)
-    : library_(name), displayName_(displayName.isEmpty() ? name : displayName)
+} // namespace
+
+UsbLibrary::UsbLibrary(const QString& name, const QString& displayName, LibrarySource source)
+    : library_(name), displayName_(displayName.isEmpty() ? name : displayName), source_(source)
 {
 }
 
@@ -46,11 +55,11 @@ Fn UsbLibrary::bind(Fn& slot, const char* functionName)
     if (slot)
         return slot;
     if (!library_.isLoaded() && !library_.load())
-        throw LinkUnavailable(missingLibraryMessage(displayName_, library_.fileName(), library_.errorString())
+        throw LinkUnavailable(missingLibraryMessage(source_, displayName_, library_.fileName(), library_.errorString())
                                   .toStdString());
     slot = reinterpret_cast<Fn>(library_.resolve(functionName));
     if (!slot)
-        throw LinkUnavailable(QStringLiteral("The USB library %1 has no function %2.")
+        throw LinkUnavailable(QStringLiteral("The USB library %1 has no function %2. Application is aborting.")
                                   .arg(displayName_, QLatin1String(functionName))
                                   .toStdString());
     return slot;

@@ -10,15 +10,17 @@
 
 namespace kvx {
 
-// What the operator is told when the library cannot be loaded: which
-// library and file, the loader's reason, and that the program ends.
-QString missingLibraryMessage(const QString& displayName, const QString& fileName, const QString& qtError);
+// Whose library it is: the operator installs the vendor's, while the
+// simulator's comes with kvx340-sim and is missing only from a broken
+// installation. Failure messages say what to do accordingly.
+enum class LibrarySource { Vendor, Simulator };
 
 class UsbLibrary final : public UsbLink {
 public:
     // name: a bare library name ("SiUSBXp") searched on the platform's usual
     // path, or a file path. displayName is what failure messages call it.
-    explicit UsbLibrary(const QString& name, const QString& displayName = {});
+    explicit UsbLibrary(const QString& name, const QString& displayName = {},
+                        LibrarySource source = LibrarySource::Vendor);
 
     int16_t SI_GetNumDevices(uint32_t* numDevices) override;
     int16_t SI_GetProductString(uint32_t deviceNumber, void* buffer, uint32_t options) override;
@@ -38,6 +40,7 @@ private:
 
     QLibrary library_;
     QString displayName_;
+    LibrarySource source_;
     SI_GetNumDevices_t getNumDevices_ = nullptr;
     SI_GetProductString_t getProductString_ = nullptr;
     SI_Open_t open_ = nullptr;
