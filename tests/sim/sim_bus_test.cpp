@@ -381,5 +381,8 @@ TEST_F(Bus, AnUnpluggedControllerLeavesTheList)
     char buffer[257];
     bus.getProductString(0, buffer, 0);
     EXPECT_STREQ(buffer, "KVX-340 Y");
+    // The handle is the host's: closing it releases it, so the bus can list
+    // its controllers afresh.
     EXPECT_EQ(bus.close(handle), SimStatus::Success);
+    EXPECT_TRUE(bus.restart(scriptWith("")));
 }
