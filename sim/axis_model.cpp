@@ -174,6 +174,11 @@ void AxisModel::step(double h)
         const bool reachesTarget = (target - next) * (target - position_) <= 0;
         if (reachesTarget && std::fabs(velocity_) <= FinishingSpeedInSteps * maxChange) {
             moveBy(target - position_);
+            // Exactly on it: after ZERO the travel and the position differ
+            // by a fraction, and the sum in moveBy() may miss the target by
+            // a rounding residue that would make a move to here a move.
+            if (movePending_)
+                position_ = target;
             velocity_ = 0.0;
             movePending_ = false;
             return;

@@ -147,6 +147,26 @@ TEST_F(Axis, ZeroMakesTheCurrentPositionTheOrigin)
     EXPECT_DOUBLE_EQ(model.travel(), 600.0); // the machine itself moved on
 }
 
+// After a jog, STOP and ZERO the travel and the position differ by a
+// fraction, which once left a finished move a rounding residue off its
+// target, so that a GO to the reported position set the busy bit.
+TEST_F(Axis, AGoToWhereTheAxisStandsIsNoMoveAfterJogStopAndZero)
+{
+    CommandFrame jog = designCommand(CommandBit::JogMode);
+    jog.JogWord = 37767; // half speed
+    for (int i = 0; i < 20; ++i)
+        tick(jog);
+    runUntilIdle(designCommand(CommandBit::Stop));
+    tick(designCommand(CommandBit::Zero));
+    for (const int64_t target : {600, 777, 1001, 250, -1, -4321, 0}) {
+        tick(designCommand(CommandBit::Go, target)); // one frame, as Enter sends it
+        runUntilIdle(designCommand(CommandBit::PositionMode, target));
+        const StatusFrame again = tick(designCommand(CommandBit::Go, model.status().MotorPosition));
+        EXPECT_FALSE(has(again, StatusBit::Busy)) << target;
+        EXPECT_EQ(model.position(), static_cast<double>(target)) << target;
+    }
+}
+
 TEST_F(Axis, LimitSwitchesStopTheAxisAndLightTheirBits)
 {
     struct Case {
