@@ -1,7 +1,10 @@
-// A short soak in CTest (the long one is kvx340-soak), and proof that the
-// checker it relies on does catch wrong frames.
+// A short soak in CTest (the long one is kvx340-soak), the model runs the
+// performance page quotes, and proof that the checker the soak relies on
+// does catch wrong frames.
 #include "soak_run.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -67,6 +70,24 @@ TEST_P(ModelSoak, PositionsFollowTheSimulatedAxis)
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, ModelSoak, ::testing::Values(340u, 1u, 2u, 7u));
+
+// The model runs are deterministic (the seed scripts the operator, the clock
+// is driven by hand), so docs/PERFORMANCE.md quotes what the soak prints for
+// them line for line. A change to the model or the operator that moves a
+// figure fails here until the page quotes the new line.
+TEST(Soak, ThePerformancePageQuotesTheModelRunsAsTheyCome)
+{
+    QFile page(QStringLiteral(PERFORMANCE_PAGE));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly | QIODevice::Text)) << PERFORMANCE_PAGE;
+    const QString quoted = QString::fromUtf8(page.readAll());
+    for (const uint64_t exchanges : {100000u, 960000u}) {
+        const QStringList printed = describe(runModelSoak({exchanges, 340}), "model").split(u'\n');
+        const QStringList figures = printed.filter(QRegularExpression(QStringLiteral("^  (operator|checked): ")));
+        ASSERT_EQ(figures.size(), 2);
+        for (const QString& line : figures)
+            EXPECT_TRUE(quoted.contains(line + u'\n')) << "not quoted in " PERFORMANCE_PAGE ":\n" << line.toStdString();
+    }
+}
 
 TEST(Soak, AFailedExchangeEndsTheRunWithTheReadMessage)
 {
