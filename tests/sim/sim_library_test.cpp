@@ -1,5 +1,5 @@
-// The simulator as the program meets it: libkvx340sim bound by name through
-// the same binding as the vendor's library, on the real steady clock.
+// The simulator as the program meets it: libkvx340sim loaded from its build
+// folder through the same binding as the vendor's library, on the steady clock.
 #include "exchange.h"
 #include "design_frame.h"
 #include "fault_script.h"
