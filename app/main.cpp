@@ -2,16 +2,28 @@
 // USB library they bind: the vendor's, or the simulated controllers.
 #include "program.h"
 #include "program_icon.h"
-#include "termination_signals.h"
 #include "usb_library.h"
 #ifdef KVX_SIMULATOR_EDITION
 #include "simulator_location.h"
 #endif
 
 #include <QApplication>
+#include <QSessionManager>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include "termination_signals.h"
+#endif
 
 int main(int argc, char** argv)
 {
+#ifdef Q_OS_WIN
+    // Libraries come from the program's folder and the system folder only,
+    // never from the current folder or PATH, where a planted SiUSBXp.dll
+    // would otherwise run inside the program.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+#endif
     QApplication app(argc, argv);
     // The name alone: a display name would be appended to every window title.
     QApplication::setApplicationName(QStringLiteral("KVX-340"));
@@ -25,8 +37,18 @@ int main(int argc, char** argv)
 #endif
 
     kvx::Program program(link);
+    // The desktop session ends (a logoff, a shutdown): end as a signal does,
+    // closing an open controller, before the session takes the program down.
+    const auto endWithSession = [&program] {
+        if (!program.ended())
+            program.endOnSignal();
+    };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, endWithSession);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, endWithSession);
+#ifndef Q_OS_WIN
     kvx::TerminationSignals termination;
     QObject::connect(&termination, &kvx::TerminationSignals::received, [&program] { program.endOnSignal(); });
+#endif
     if (!program.start())
         return program.exitCode();
     return app.exec();

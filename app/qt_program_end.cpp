@@ -3,6 +3,7 @@
 #include "program_message.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QThread>
 
 namespace kvx {
@@ -13,6 +14,9 @@ void QtProgramEnd::abortWith(const QString& message)
     // open must already return at once.
     ending_ = true;
     messageOpen_ = true;
+    // Also where the desktop keeps a program's messages (the terminal, the
+    // journal, a debugger on Windows): the box is gone once it is closed.
+    qCritical().noquote() << message;
     showProgramMessage(message);
     messageOpen_ = false;
     finish(1);

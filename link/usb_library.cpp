@@ -27,6 +27,15 @@ QString loaderReason(const QString& qtError)
     return qtError.mid(open + 3, qtError.size() - open - 4);
 }
 
+// Where the operator finds how to install the vendor's library.
+#ifdef Q_OS_WIN
+// Windows has no manual pages; the program loads the library from its own
+// folder or the system folder only.
+constexpr char VendorLibraryAdvice[] = "placed beside kvx340.exe or in the Windows system folder";
+#else
+constexpr char VendorLibraryAdvice[] = "installed: see kvx340(1)";
+#endif
+
 // What the operator is told when the library cannot be loaded: which
 // library and file, the loader's reason, what to do, and that the program ends.
 QString missingLibraryMessage(LibrarySource source, const QString& displayName, const QString& fileName,
@@ -38,8 +47,8 @@ QString missingLibraryMessage(LibrarySource source, const QString& displayName, 
                               "installation, which should be reinstalled. Application is aborting.")
             .arg(QFileInfo(file).fileName(), loaderReason(qtError));
     return QStringLiteral("The controller's USB library %1 could not be loaded from %2 (%3) and must be "
-                          "installed: see kvx340(1). Application is aborting.")
-        .arg(displayName, file, loaderReason(qtError));
+                          "%4. Application is aborting.")
+        .arg(displayName, file, loaderReason(qtError), QLatin1String(VendorLibraryAdvice));
 }
 
 } // namespace

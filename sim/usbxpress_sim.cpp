@@ -1,11 +1,14 @@
 // The nine library functions, exported from libkvx340sim and forwarded to
 // one simulated bus running on the steady clock. Nothing else is exported.
+#include "frames.h"
 #include "sim_bus.h"
 #include "usbxpress.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -26,19 +29,53 @@ SimBus& bus()
 
 // For checks that watch the real program from outside: with this variable
 // naming a file, the calls that list, open and close controllers are
-// appended to it, one line each: the function and its status.
+// appended to it, one line each: the function and its status, and the
+// product string listed. So are the exchanges in which the program's
+// command byte (without the toggle bit) or the controller's status byte
+// changes, with the new byte, so that a check sees what the operator's
+// commands sent and what the axis did without a line every 30 ms.
 constexpr const char* CallLogVariable = "KVX340_SIM_CALL_LOG";
 
-int logged(const char* function, int status)
+int logged(const char* function, int status, const std::string& detail = {})
 {
     static const char* const path = std::getenv(CallLogVariable);
     if (path) {
         if (std::FILE* log = std::fopen(path, "a")) {
-            std::fprintf(log, "%s %d\n", function, status);
+            std::fprintf(log, "%s %d%s\n", function, status, detail.c_str());
             std::fclose(log);
         }
     }
     return status;
+}
+
+int loggedWrite(int status, const void* buffer, uint32_t written)
+{
+    static std::optional<uint8_t> lastCommand;
+    if (status != 0 || written != uint32_t(kvx::FrameSize))
+        return logged("SI_Write", status);
+    const uint8_t command = kvx::decodeCommandFrame(static_cast<const uint8_t*>(buffer)).CommandByte &
+                            uint8_t(~kvx::CommandBit::Toggle);
+    if (lastCommand == command)
+        return status;
+    lastCommand = command;
+    char detail[32];
+    std::snprintf(detail, sizeof detail, " command %02x", unsigned(command));
+    return logged("SI_Write", status, detail);
+}
+
+int loggedRead(int status, const void* buffer, uint32_t read)
+{
+    static std::optional<uint8_t> lastStatus;
+    if (status != 0 || read != uint32_t(kvx::FrameSize))
+        return logged("SI_Read", status);
+    const kvx::StatusFrame frame = kvx::decodeStatusFrame(static_cast<const uint8_t*>(buffer));
+    if (lastStatus == frame.StatusByte)
+        return status;
+    lastStatus = frame.StatusByte;
+    char detail[64];
+    std::snprintf(detail, sizeof detail, " status %02x %s position %lld", unsigned(frame.StatusByte),
+                  frame.StatusByte & kvx::StatusBit::Busy ? "busy" : "idle", (long long)frame.MotorPosition);
+    return logged("SI_Read", status, detail);
 }
 
 // No C++ exception may cross into the caller.
@@ -68,7 +105,9 @@ SI_EXPORT int SI_API SI_GetNumDevices(uint32_t* numDevices)
 
 SI_EXPORT int SI_API SI_GetProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
 {
-    return guarded([&](SimBus& b) { return b.getProductString(deviceNumber, buffer, options); });
+    const int status = guarded([&](SimBus& b) { return b.getProductString(deviceNumber, buffer, options); });
+    return logged("SI_GetProductString", status,
+                  status == 0 ? " " + std::string(static_cast<const char*>(buffer)) : std::string());
 }
 
 SI_EXPORT int SI_API SI_Open(uint32_t deviceNumber, void** handle)
@@ -83,12 +122,14 @@ SI_EXPORT int SI_API SI_Close(void* handle)
 
 SI_EXPORT int SI_API SI_Read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead, void*)
 {
-    return guarded([&](SimBus& b) { return b.read(handle, buffer, bytesToRead, bytesRead); });
+    const int status = guarded([&](SimBus& b) { return b.read(handle, buffer, bytesToRead, bytesRead); });
+    return loggedRead(status, buffer, bytesRead ? *bytesRead : 0);
 }
 
 SI_EXPORT int SI_API SI_Write(void* handle, void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten, void*)
 {
-    return guarded([&](SimBus& b) { return b.write(handle, buffer, bytesToWrite, bytesWritten); });
+    const int status = guarded([&](SimBus& b) { return b.write(handle, buffer, bytesToWrite, bytesWritten); });
+    return loggedWrite(status, buffer, bytesWritten ? *bytesWritten : 0);
 }
 
 SI_EXPORT int SI_API SI_SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)

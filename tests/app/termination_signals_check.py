@@ -21,8 +21,10 @@ PANEL = "KVX-340 Stepper Motor Control Panel"
 
 
 def calls(log):
+    """The calls that list, open and close controllers, in order."""
     with open(log) as lines:
-        return [line.split()[0] for line in lines]
+        names = [line.split()[0] for line in lines]
+    return [name for name in names if name in ("SI_GetNumDevices", "SI_Open", "SI_Close")]
 
 
 def run(state, signum):

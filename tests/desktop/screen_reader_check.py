@@ -5,10 +5,16 @@
 PROGRAM is the edition on the simulated controllers. Fails on an element of
 either window that a screen reader would find without a name, on a hidden
 text box it could still reach, on a status element whose state words do not
-follow the simulated axis or are told again while they stay, and on a failure
-message box read without its text.
+follow the simulated axis or are told again while they stay, on a readout
+that tells its text again while the axis stands, on STOP that Space held
+does not send once a screen reader has focused it, and on a failure message
+box read without its text.
 """
+import os
+import subprocess
 import sys
+import tempfile
+import time
 
 import atspi_client as atspi
 
@@ -26,8 +32,25 @@ def wait_for_description(node, words):
     return atspi.wait_for(lambda: node.description == words, f"{node.name!r} to read {words!r}")
 
 
+def check_stop_from_the_keyboard(panel, log, failures):
+    """STOP focused by a screen reader, not by a click; Space held on it
+    must reach the frames (STOP and the enabled drive: command byte 0a)."""
+    stop = atspi.find(panel, "push button", "STOP")
+    stop.queryComponent().grabFocus()
+    atspi.wait_for(lambda: stop.getState().contains(atspi.pyatspi.STATE_FOCUSED), "STOP to have the focus")
+    subprocess.run(["xdotool", "keydown", "space"], check=True)
+    time.sleep(0.5)
+    subprocess.run(["xdotool", "keyup", "space"], check=True)
+    time.sleep(0.3)
+    with open(log) as lines:
+        commands = [line.split()[-1] for line in lines if line.startswith("SI_Write 0 command")]
+    if "0a" not in commands:
+        failures.append(f"Space held on STOP sent no stop; the commands were {commands}")
+
+
 def check_both_windows(program, failures):
-    with atspi.running(program) as process:
+    with tempfile.TemporaryDirectory() as folder, \
+            atspi.running(program, KVX340_SIM_CALL_LOG=os.path.join(folder, "calls")) as process:
         app = atspi.application()
         dialog = atspi.window(app, "Select Device")
         check_names(dialog, failures)
@@ -51,6 +74,10 @@ def check_both_windows(program, failures):
         told = atspi.count_events("object:property-change:accessible-description", 1.5)
         if told:
             failures.append(f"{told} state notices in 1.5 s from a panel whose states stay")
+        told = atspi.count_events("object:text-changed", 1.5)
+        if told:
+            failures.append(f"{told} text notices in 1.5 s from a panel whose axis stands")
+        check_stop_from_the_keyboard(panel, os.path.join(folder, "calls"), failures)
         atspi.click(atspi.find(panel, "push button", "Exit"))
         process.wait(timeout=20)
 
