@@ -3,8 +3,8 @@
 #include "program_message.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QThread>
+#include <cstdio>
 
 namespace kvx {
 
@@ -14,9 +14,10 @@ void QtProgramEnd::abortWith(const QString& message)
     // open must already return at once.
     ending_ = true;
     messageOpen_ = true;
-    // Also where the desktop keeps a program's messages (the terminal, the
-    // journal, a debugger on Windows): the box is gone once it is closed.
-    qCritical().noquote() << message;
+    // Also on the standard error stream, where a terminal, the journal or a
+    // log keeps it: the box is gone once it is closed.
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
     showProgramMessage(message);
     messageOpen_ = false;
     finish(1);

@@ -17,14 +17,18 @@ QString libraryFile(const QString& name)
 #endif
 }
 
-// Qt wraps the loader's own words as "Cannot load library X: (reason)";
-// the operator needs only the reason.
+// Qt wraps the loader's own words as "Cannot load library X: (reason)",
+// on Windows without the parentheses; the operator needs only the reason.
 QString loaderReason(const QString& qtError)
 {
-    const qsizetype open = qtError.indexOf(QStringLiteral(": ("));
-    if (open < 0 || !qtError.endsWith(u')'))
+    const QString wrapper = QStringLiteral("Cannot load library ");
+    const qsizetype colon = qtError.indexOf(QStringLiteral(": "), wrapper.size());
+    if (!qtError.startsWith(wrapper) || colon < 0)
         return qtError;
-    return qtError.mid(open + 3, qtError.size() - open - 4);
+    const QString reason = qtError.mid(colon + 2);
+    if (reason.startsWith(u'(') && reason.endsWith(u')'))
+        return reason.mid(1, reason.size() - 2);
+    return reason;
 }
 
 // Where the operator finds how to install the vendor's library.

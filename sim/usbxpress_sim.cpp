@@ -40,7 +40,7 @@ int logged(const char* function, int status, const std::string& detail = {})
 {
     static const char* const path = std::getenv(CallLogVariable);
     if (path) {
-        if (std::FILE* log = std::fopen(path, "a")) {
+        if (std::FILE* log = std::fopen(path, "ab")) {
             std::fprintf(log, "%s %d%s\n", function, status, detail.c_str());
             std::fclose(log);
         }

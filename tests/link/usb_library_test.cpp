@@ -44,13 +44,22 @@ TEST(UsbLibrary, MissingLibraryGivesTheLoadersReasonAndWhatToDo)
         LibrarySource source;
         QString start, end;
     };
+#ifdef Q_OS_WIN
+    const char* vendorFile = "kvx-no-such-usb-library.dll (";
+    const char* vendorAdvice = "must be placed beside kvx340.exe or in the Windows system folder. "
+                               "Application is aborting.";
+    const char* loaderWords = "Module not found";
+#else
+    const char* vendorFile = "libkvx-no-such-usb-library.so (kvx-no-such-usb-library: ";
+    const char* vendorAdvice = "must be installed: see kvx340(1). Application is aborting.";
+    const char* loaderWords = "cannot open shared object file";
+#endif
     const Case cases[] = {
         {"kvx-no-such-usb-library", LibrarySource::Vendor,
-         "The controller's USB library SiUSBXp could not be loaded from libkvx-no-such-usb-library.so "
-         "(kvx-no-such-usb-library: ",
-         "must be installed: see kvx340(1). Application is aborting."},
+         QStringLiteral("The controller's USB library SiUSBXp could not be loaded from ") + vendorFile,
+         vendorAdvice},
         {"/nonexistent/libkvx340sim.so", LibrarySource::Simulator,
-         "kvx340-sim cannot load its own library libkvx340sim.so (/nonexistent/",
+         "kvx340-sim cannot load its own library libkvx340sim.so (",
          "it is missing from this installation, which should be reinstalled. Application is aborting."},
     };
     for (const Case& c : cases) {
@@ -63,7 +72,7 @@ TEST(UsbLibrary, MissingLibraryGivesTheLoadersReasonAndWhatToDo)
             const QString message = QString::fromStdString(e.what());
             EXPECT_TRUE(message.startsWith(c.start)) << message.toStdString();
             EXPECT_TRUE(message.endsWith(c.end)) << message.toStdString();
-            EXPECT_TRUE(message.contains("cannot open shared object file")) << message.toStdString();
+            EXPECT_TRUE(message.contains(loaderWords)) << message.toStdString();
             EXPECT_FALSE(message.contains("Cannot load library")) << message.toStdString();
         }
     }

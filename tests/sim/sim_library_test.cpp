@@ -37,11 +37,11 @@ protected:
     {
         if (handle)
             link.SI_Close(handle);
-        unsetenv(sim::FaultScriptVariable);
+        qunsetenv(sim::FaultScriptVariable);
     }
     uint32_t listWith(const char* faults, int16_t expectedStatus = 0)
     {
-        setenv(sim::FaultScriptVariable, faults, 1);
+        qputenv(sim::FaultScriptVariable, faults);
         uint32_t count = 99;
         EXPECT_EQ(link.SI_GetNumDevices(&count), expectedStatus) << faults;
         return count;

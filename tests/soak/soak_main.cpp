@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     if (argc > 2)
         options.seed = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
     // The library reads its fault script from here: the soak wants none.
-    unsetenv("KVX340_SIM_FAULTS");
+    qunsetenv("KVX340_SIM_FAULTS");
 
     const auto link = kvx::soak::runLinkSoak(QStringLiteral(SIM_LIBRARY_PATH), options);
     std::printf("%s\n", qPrintable(kvx::soak::describe(link, "link")));

@@ -48,7 +48,7 @@ void expectClean(const SoakReport& report, uint64_t exchanges)
 
 TEST(Soak, ThroughTheLibraryBoundByFileEveryFrameIsSound)
 {
-    unsetenv("KVX340_SIM_FAULTS");
+    qunsetenv("KVX340_SIM_FAULTS");
     const SoakReport report = runLinkSoak(SimLibrary, {ShortSoak, 340});
     expectClean(report, ShortSoak);
     const SoakOperator& op = report.operatorScript;
@@ -91,9 +91,9 @@ TEST(Soak, ThePerformancePageQuotesTheModelRunsAsTheyCome)
 
 TEST(Soak, AFailedExchangeEndsTheRunWithTheReadMessage)
 {
-    setenv("KVX340_SIM_FAULTS", "fail-read@50", 1);
+    qputenv("KVX340_SIM_FAULTS", "fail-read@50");
     const SoakReport report = runLinkSoak(SimLibrary, {ShortSoak, 340});
-    unsetenv("KVX340_SIM_FAULTS");
+    qunsetenv("KVX340_SIM_FAULTS");
     EXPECT_EQ(report.exchanges, 49u);
     EXPECT_TRUE(report.linkFailure.startsWith(QStringLiteral("Error writing to USB. Read  0 of  12 bytes.")))
         << report.linkFailure.toStdString();
