@@ -54,7 +54,14 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
     connectHandlers();
 }
 
-frmMain::~frmMain() { delete Text3; }
+frmMain::~frmMain()
+{
+    // A button still held down comes up as it is destroyed, after this
+    // window has stopped being a panel: its release must not reach us.
+    for (QPushButton* button : {Command1, Command2})
+        button->disconnect(this);
+    delete Text3;
+}
 
 void frmMain::connectHandlers()
 {
