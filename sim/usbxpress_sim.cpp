@@ -106,8 +106,10 @@ SI_EXPORT int SI_API SI_GetNumDevices(uint32_t* numDevices)
 SI_EXPORT int SI_API SI_GetProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
 {
     const int status = guarded([&](SimBus& b) { return b.getProductString(deviceNumber, buffer, options); });
-    return logged("SI_GetProductString", status,
-                  status == 0 ? " " + std::string(static_cast<const char*>(buffer)) : std::string());
+    std::string detail;
+    if (status == 0)
+        detail.append(" ").append(static_cast<const char*>(buffer));
+    return logged("SI_GetProductString", status, detail);
 }
 
 SI_EXPORT int SI_API SI_Open(uint32_t deviceNumber, void** handle)
