@@ -9,12 +9,9 @@ if(NOT kvx_qt_core)
   get_target_property(kvx_qt_core Qt6::Core IMPORTED_LOCATION)
 endif()
 get_filename_component(kvx_qt_bin ${kvx_qt_core} DIRECTORY)
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
-  OUTPUT_VARIABLE kvx_gcc_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread-1.dll
-  OUTPUT_VARIABLE kvx_thread_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-runtime.cmake)
 set(kvx_wine_dirs)
-foreach(path ${kvx_qt_bin} ${kvx_gcc_runtime} ${kvx_thread_runtime})
+foreach(path ${kvx_qt_bin} ${KVX_MINGW_RUNTIME})
   if(NOT IS_DIRECTORY ${path})
     get_filename_component(path ${path} DIRECTORY)
   endif()
@@ -22,6 +19,7 @@ foreach(path ${kvx_qt_bin} ${kvx_gcc_runtime} ${kvx_thread_runtime})
   string(REPLACE "/" "\\" path "Z:${path}")
   list(APPEND kvx_wine_dirs "${path}")
 endforeach()
+list(REMOVE_DUPLICATES kvx_wine_dirs)
 list(JOIN kvx_wine_dirs ";" KVX_WINEPATH)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
