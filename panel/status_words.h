@@ -5,15 +5,10 @@
 #include "exchange.h"
 
 #include <QString>
-#include <array>
 
 namespace kvx {
 
 enum class StatusElement { LeftLimit, RightLimit, Reverse, MaxSpeed, Busy, ActiveHigh };
-
-inline constexpr std::array<StatusElement, 6> StatusElements{
-    StatusElement::LeftLimit, StatusElement::RightLimit, StatusElement::Reverse,
-    StatusElement::MaxSpeed,  StatusElement::Busy,       StatusElement::ActiveHigh};
 
 // The element's name as the operator knows it: "Left limit", "Busy", ...
 QString statusName(StatusElement element);
