@@ -36,10 +36,15 @@ SimBus& bus()
 // commands sent and what the axis did without a line every 30 ms.
 constexpr const char* CallLogVariable = "KVX340_SIM_CALL_LOG";
 
-int logged(const char* function, int status, const std::string& detail = {})
+const char* callLogPath()
 {
     static const char* const path = std::getenv(CallLogVariable);
-    if (path) {
+    return path;
+}
+
+int logged(const char* function, int status, const std::string& detail = {})
+{
+    if (const char* path = callLogPath()) {
         if (std::FILE* log = std::fopen(path, "ab")) {
             std::fprintf(log, "%s %d%s\n", function, status, detail.c_str());
             std::fclose(log);
@@ -50,6 +55,9 @@ int logged(const char* function, int status, const std::string& detail = {})
 
 int loggedWrite(int status, const void* buffer, uint32_t written)
 {
+    // Every 30 ms: nothing is decoded unless a log was asked for.
+    if (!callLogPath())
+        return status;
     static std::optional<uint8_t> lastCommand;
     if (status != 0 || written != uint32_t(kvx::FrameSize))
         return logged("SI_Write", status);
@@ -65,6 +73,8 @@ int loggedWrite(int status, const void* buffer, uint32_t written)
 
 int loggedRead(int status, const void* buffer, uint32_t read)
 {
+    if (!callLogPath())
+        return status;
     static std::optional<uint8_t> lastStatus;
     if (status != 0 || read != uint32_t(kvx::FrameSize))
         return logged("SI_Read", status);
