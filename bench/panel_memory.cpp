@@ -1,6 +1,6 @@
 // Resident memory of the running panel: the program as the simulator edition
 // runs it (library bound by file, dialog, OK, panel on its 30 ms timer),
-// sampled from /proc/self/statm at each stage.
+// sampled at each stage (residentKiB: /proc/self/statm, on Windows the working set).
 //   panel_memory [seconds=10] [extra_ticks=100000]
 // After the timed run, the tick is called directly extra_ticks more times
 // (a shift is about 960,000) to show whether memory grows with ticks.
