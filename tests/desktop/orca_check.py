@@ -18,6 +18,8 @@ import sys
 import tempfile
 import time
 
+import atspi_client as atspi
+
 PANEL = "KVX-340 Stepper Motor Control Panel"
 # The panel's tab order from "Exit", by the names Orca gives the controls.
 TAB_WALK = ["Joystick Control", "GO", PANEL, "Real Position", "Target Position", "STOP", "ZERO",
@@ -37,14 +39,6 @@ def spoken(transcript):
         return [m.group(1) for m in map(SPEECH.search, lines) if m]
 
 
-def wait_for(probe, what, timeout=30.0):
-    deadline = time.monotonic() + timeout
-    while not probe():
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.2)
-
-
 def xdotool(*args):
     subprocess.run(["xdotool", *args], check=True, stdout=subprocess.DEVNULL)
 
@@ -57,13 +51,14 @@ def start_orca(folder):
     command = f"orca --replace -u {os.path.join(folder, 'prefs')} --debug-file /dev/tty"
     orca = subprocess.Popen(["script", "--quiet", "--flush", "--command", command, transcript],
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for(lambda: os.path.exists(transcript) and "Screen reader on." in spoken(transcript), "Orca to start")
+    atspi.wait_for(lambda: os.path.exists(transcript) and "Screen reader on." in spoken(transcript),
+                   "Orca to start", timeout=30)
     return orca, transcript
 
 
 def said_since(transcript, start, test, what, timeout=30.0):
     try:
-        wait_for(lambda: any(test(line) for line in spoken(transcript)[start:]), what, timeout)
+        atspi.wait_for(lambda: any(test(line) for line in spoken(transcript)[start:]), what, timeout)
     except AssertionError:
         raise AssertionError(f"Orca did not say {what}; it said {spoken(transcript)[start:][-25:]!r}") from None
 
@@ -97,24 +92,21 @@ def check_spoken_once(transcript, failures):
 def main():
     program = sys.argv[1]
     failures = []
-    env = {k: v for k, v in os.environ.items() if not k.startswith("KVX340_SIM_")}
     with tempfile.TemporaryDirectory() as folder:
         orca, transcript = start_orca(folder)
-        process = subprocess.Popen([program], env=env)
         try:
-            # The window manager activates the new window; Orca tells when.
-            said_since(transcript, 0, lambda line: line.startswith("Select Device frame"), "the dialog")
-            key(transcript, "Tab", "OK push button")
-            key(transcript, "space", PANEL)
-            said_since(transcript, 0, lambda line: line == notice(FIRST_STATUS), "the first status")
-            check_tab_walk(transcript, failures)
-            notices = check_spoken_once(transcript, failures)
-            process.send_signal(signal.SIGTERM)  # ends as Exit does
-            if process.wait(timeout=20) != 0:
-                failures.append(f"the program ended with {process.returncode}")
+            with atspi.running(program) as process:
+                # The window manager activates the new window; Orca tells when.
+                said_since(transcript, 0, lambda line: line.startswith("Select Device frame"), "the dialog")
+                key(transcript, "Tab", "OK push button")
+                key(transcript, "space", PANEL)
+                said_since(transcript, 0, lambda line: line == notice(FIRST_STATUS), "the first status")
+                check_tab_walk(transcript, failures)
+                notices = check_spoken_once(transcript, failures)
+                process.send_signal(signal.SIGTERM)  # ends as Exit does
+                if process.wait(timeout=20) != 0:
+                    failures.append(f"the program ended with {process.returncode}")
         finally:
-            if process.poll() is None:
-                process.kill()
             orca.terminate()
             orca.wait()
     if failures:
