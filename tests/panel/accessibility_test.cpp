@@ -191,14 +191,18 @@ TEST_F(Accessibility, SliderKeysMoveAsOnThePlatformsSlider)
         EXPECT_EQ(decodeCommandFrame(lastFrame().data()).MaxSpeed, c.maxSpeed) << "key " << int(c.key);
     }
 
-    // The horizontal slider by the same rule: Down and Right raise, Up and Left lower.
-    const std::pair<Qt::Key, int> jog[] = {{Qt::Key_Right, 32768},   {Qt::Key_Left, 32766},
-                                           {Qt::Key_Down, 32768},    {Qt::Key_Up, 32766},
-                                           {Qt::Key_PageDown, 32772}, {Qt::Key_PageUp, 32762}};
+    // The horizontal slider by the same rule: Down and Right raise, Up and Left
+    // lower. A key moving the jog slider is the operator's jog, as a click is.
+    const std::pair<Qt::Key, int> jog[] = {{Qt::Key_Right, 32768},    {Qt::Key_Left, 32766},
+                                           {Qt::Key_Down, 32768},     {Qt::Key_Up, 32766},
+                                           {Qt::Key_PageDown, 32772}, {Qt::Key_PageUp, 32762},
+                                           {Qt::Key_Home, 22767},     {Qt::Key_End, 42767}};
     for (const auto& [key, jogWord] : jog) {
+        state.JogModeFlag = 0;
         panel.Slider1->setValue(0);
         QTest::keyClick(panel.Slider1, key);
         panel.Timer1_Timer();
-        EXPECT_EQ(decodeCommandFrame(lastFrame().data()).JogWord, jogWord);
+        EXPECT_EQ(decodeCommandFrame(lastFrame().data()).JogWord, jogWord) << "key " << int(key);
+        EXPECT_EQ(state.JogModeFlag, 16) << "key " << int(key);
     }
 }

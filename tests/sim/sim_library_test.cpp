@@ -17,7 +17,6 @@
 using namespace kvx;
 namespace SimStatus = kvx::sim::SimStatus;
 
-using kvx::sim::test::designCommand;
 using kvx::sim::test::designFrame;
 
 namespace {
@@ -143,39 +142,6 @@ TEST_F(SimLibrary, ThePanelsTickDrivesAMoveToItsEnd)
     EXPECT_EQ(result.display.Text1, QStringLiteral("12.53")); // 188 steps
     EXPECT_EQ(result.display.Text3, QStringLiteral("188"));
     EXPECT_FALSE(result.display.alerts.Shape2);
-}
-
-// The model's case on the steady clock: after a jog, STOP and ZERO, a GO to
-// the reported position at the end of a move must not set the busy bit.
-// Where the jog stops varies with the clock, and with it whether a rounding
-// residue could arise at all; the model's own test has a fixed one.
-TEST_F(SimLibrary, AGoToTheReportedPositionAfterJogStopAndZeroIsNoMove)
-{
-    listWith("");
-    openFirst();
-    auto exchange = [&](uint8_t bits, int64_t target = 0, uint16_t jogWord = 32767) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        CommandFrame frame = designCommand(bits, target);
-        frame.MaxSpeed = 255; // quick moves keep the test short
-        frame.Acceleration = 255;
-        frame.JogWord = jogWord;
-        EXPECT_EQ(write(encodeCommandFrame(frame)).count, FrameSize);
-        EXPECT_EQ(read().count, FrameSize);
-        return decodeStatusFrame(buffer.data());
-    };
-    auto busy = [](const StatusFrame& status) { return (status.StatusByte & StatusBit::Busy) != 0; };
-    for (int frame = 0; frame < 8; ++frame)
-        exchange(CommandBit::JogMode, 0, 42767);
-    for (int frame = 0; frame < 10 && busy(exchange(CommandBit::Stop)); ++frame) {
-    }
-    exchange(CommandBit::Zero);
-    for (const int64_t target : {600, 777, 1001}) {
-        StatusFrame status = exchange(CommandBit::Go, target);
-        for (int frame = 0; frame < 100 && busy(status); ++frame)
-            status = exchange(CommandBit::PositionMode, target);
-        ASSERT_EQ(status.MotorPosition, target);
-        EXPECT_FALSE(busy(exchange(CommandBit::Go, status.MotorPosition))) << target;
-    }
 }
 
 TEST_F(SimLibrary, AReadWithNothingPendingWaitsForTheTimeoutAndFails)
