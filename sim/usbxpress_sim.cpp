@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -53,39 +54,47 @@ int logged(const char* function, int status, const std::string& detail = {})
     return status;
 }
 
-int loggedWrite(int status, const void* buffer, uint32_t written)
+// A whole frame exchanged is logged only when its byte (from byteAndDetail,
+// with the words that follow the status) differs from the last one logged;
+// anything else, a failure or a part of a frame, always. Every 30 ms: nothing
+// is decoded unless a log was asked for.
+template <typename ByteAndDetail>
+int loggedOnChange(const char* function, int status, uint32_t count, std::optional<uint8_t>& last,
+                   ByteAndDetail byteAndDetail)
 {
-    // Every 30 ms: nothing is decoded unless a log was asked for.
     if (!callLogPath())
         return status;
-    static std::optional<uint8_t> lastCommand;
-    if (status != 0 || written != uint32_t(kvx::FrameSize))
-        return logged("SI_Write", status);
-    const uint8_t command = kvx::decodeCommandFrame(static_cast<const uint8_t*>(buffer)).CommandByte &
-                            uint8_t(~kvx::CommandBit::Toggle);
-    if (lastCommand == command)
+    if (status != 0 || count != uint32_t(kvx::FrameSize))
+        return logged(function, status);
+    const auto [byte, detail] = byteAndDetail();
+    if (last == byte)
         return status;
-    lastCommand = command;
-    char detail[32];
-    std::snprintf(detail, sizeof detail, " command %02x", unsigned(command));
-    return logged("SI_Write", status, detail);
+    last = byte;
+    return logged(function, status, detail);
+}
+
+int loggedWrite(int status, const void* buffer, uint32_t written)
+{
+    static std::optional<uint8_t> lastCommand;
+    return loggedOnChange("SI_Write", status, written, lastCommand, [buffer] {
+        const uint8_t command = kvx::decodeCommandFrame(static_cast<const uint8_t*>(buffer)).CommandByte &
+                                uint8_t(~kvx::CommandBit::Toggle);
+        char detail[32];
+        std::snprintf(detail, sizeof detail, " command %02x", unsigned(command));
+        return std::pair{command, std::string(detail)};
+    });
 }
 
 int loggedRead(int status, const void* buffer, uint32_t read)
 {
-    if (!callLogPath())
-        return status;
     static std::optional<uint8_t> lastStatus;
-    if (status != 0 || read != uint32_t(kvx::FrameSize))
-        return logged("SI_Read", status);
-    const kvx::StatusFrame frame = kvx::decodeStatusFrame(static_cast<const uint8_t*>(buffer));
-    if (lastStatus == frame.StatusByte)
-        return status;
-    lastStatus = frame.StatusByte;
-    char detail[64];
-    std::snprintf(detail, sizeof detail, " status %02x %s position %lld", unsigned(frame.StatusByte),
-                  frame.StatusByte & kvx::StatusBit::Busy ? "busy" : "idle", (long long)frame.MotorPosition);
-    return logged("SI_Read", status, detail);
+    return loggedOnChange("SI_Read", status, read, lastStatus, [buffer] {
+        const kvx::StatusFrame frame = kvx::decodeStatusFrame(static_cast<const uint8_t*>(buffer));
+        char detail[64];
+        std::snprintf(detail, sizeof detail, " status %02x %s position %lld", unsigned(frame.StatusByte),
+                      frame.StatusByte & kvx::StatusBit::Busy ? "busy" : "idle", (long long)frame.MotorPosition);
+        return std::pair{frame.StatusByte, std::string(detail)};
+    });
 }
 
 // No C++ exception may cross into the caller.
