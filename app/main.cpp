@@ -8,7 +8,6 @@
 #endif
 
 #include <QApplication>
-#include <QSessionManager>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -37,14 +36,7 @@ int main(int argc, char** argv)
 #endif
 
     kvx::Program program(link);
-    // The desktop session ends (a logoff, a shutdown): end as a signal does,
-    // closing an open controller, before the session takes the program down.
-    const auto endWithSession = [&program] {
-        if (!program.ended())
-            program.endOnSignal();
-    };
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, endWithSession);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, endWithSession);
+    program.followSessionEnd();
 #ifndef Q_OS_WIN
     kvx::TerminationSignals termination;
     QObject::connect(&termination, &kvx::TerminationSignals::received, [&program] { program.endOnSignal(); });

@@ -4,6 +4,8 @@
 #include "frm_select.h"
 #include "screen_reader.h"
 
+#include <QCoreApplication>
+
 namespace kvx {
 
 Program::Program(UsbLink& link) : link_(link) { installScreenReaderSupport(); }
@@ -26,6 +28,14 @@ void Program::endOnSignal()
         panel_->Form_Unload();
     else if (select_)
         select_->cmdCancel_Click();
+}
+
+void Program::followSessionEnd()
+{
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &session_, [this] {
+        if (!ended())
+            endOnSignal();
+    });
 }
 
 void Program::showPanel()

@@ -6,6 +6,7 @@
 #include "qt_program_end.h"
 #include "usb_link.h"
 
+#include <QObject>
 #include <memory>
 
 namespace kvx {
@@ -28,6 +29,12 @@ public:
     // ends as when the operator closes it, without a close.
     void endOnSignal();
 
+    // The desktop session's end (a logout, a shutdown) ends the program as a
+    // signal does, closing an open controller, before the session takes the
+    // program down. A save request alone is not an end: a logout can still
+    // be cancelled after it, and a session checkpoint sends it too.
+    void followSessionEnd();
+
     bool ended() const { return end_.isEnding(); }
     int exitCode() const { return end_.exitCode(); }
 
@@ -44,6 +51,8 @@ private:
     QtProgramEnd end_;
     std::unique_ptr<frmSelect> select_;
     std::unique_ptr<frmMain> panel_;
+    // Holds the session's connection for the program's life.
+    QObject session_;
 };
 
 } // namespace kvx

@@ -3,7 +3,7 @@
 #include "frm_main.h"
 
 #include "frames.h"
-#include "held_key_watch.h"
+#include "held_keys.h"
 #include "indicator_button.h"
 #include "lamp.h"
 #include "motion_commands.h"
@@ -49,6 +49,7 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
     setWindowIcon(programIcon());
     setFont(msSansSerif(9.75, Weight::Regular));
     setFixedSize(layout::toPixels(layout::ClientWidth), layout::toPixels(layout::ClientHeight));
+    heldKeys_ = new HeldKeys(this);
     buildControls();
     arrangeTabOrder();
     connectHandlers();
@@ -56,6 +57,8 @@ frmMain::frmMain(MotionState& state, UsbLink& link, ProgramEnd& end, QWidget* pa
 
 frmMain::~frmMain()
 {
+    // Nor may a key's release, or the loss of the keyboard as windows go.
+    delete heldKeys_;
     // A button still held down comes up as it is destroyed, after this
     // window has stopped being a panel: its release must not reach us.
     for (QPushButton* button : {Command1, Command2})
@@ -175,6 +178,16 @@ void frmMain::showStatus(const IndicatorAlerts& alerts, bool force)
         notice_->say(spoken.join(QStringLiteral(". ")));
 }
 
+// The status looks drawn in the system's colours are drawn anew in the new
+// ones; states, words and notices stay as they are.
+void frmMain::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        for (const StatusView& view : statusViews_)
+            view.show(isAlert(shownAlerts_, view.element));
+    QWidget::changeEvent(event);
+}
+
 bool frmMain::positionEntry()
 {
     const std::optional<PositionEntry> entry = readPositionEntry(Text2->text(), state_.Demultiplication);
@@ -187,18 +200,9 @@ bool frmMain::positionEntry()
     return true;
 }
 
-// A held key's release goes to the box while it is open; the watch still
+// A held key's release goes to the box while it is open; heldKeys_ still
 // ends the command the key holds, so no flag outlives the operator's key.
-void frmMain::refuse(const QString& message)
-{
-    if (!commandKey_) {
-        showMessage(message);
-        return;
-    }
-    const int key = commandKey_;
-    HeldKeyWatch watch(key, [this, key] { commandKeyUp(key); });
-    showMessage(message);
-}
+void frmMain::refuse(const QString& message) { showMessage(message); }
 
 void frmMain::Form_KeyDown(int keyCode)
 {

@@ -13,6 +13,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <set>
 #include <vector>
 
 class QGroupBox;
@@ -24,6 +25,7 @@ class QTimer;
 
 namespace kvx {
 
+class HeldKeys;
 class IndicatorButton;
 class Lamp;
 class OutlineMarker;
@@ -113,6 +115,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -138,7 +141,6 @@ private:
     bool command7Key(QEvent* event);
     bool text2Key(QEvent* event);
     bool commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)());
-    void commandKeyUp(int key);
     void slider1Mouse(QEvent* event);
 
     bool positionEntry();
@@ -154,13 +156,12 @@ private:
     bool loaded_ = false;
     bool activated_ = false;
     bool slider1Armed_ = false;
-    // The command key whose press is being handled (0 for none), and whether
-    // a refusal has already answered the press that a repeat belongs to.
-    int commandKey_ = 0;
+    HeldKeys* heldKeys_ = nullptr;
+    // Whether a refusal has already answered the press that a repeat belongs to.
     bool keyPressRefused_ = false;
-    // A press that only a screen reader's press action made, held until the
-    // button's release.
-    QPushButton* accessiblePress_ = nullptr;
+    // The buttons held by a screen reader's press action alone, each until
+    // its own release.
+    std::set<QObject*> accessiblePresses_;
     std::vector<StatusView> statusViews_;
     IndicatorAlerts shownAlerts_;
     SpokenNotice* notice_ = nullptr;

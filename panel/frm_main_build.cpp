@@ -186,23 +186,25 @@ void frmMain::buildIndicators()
     }
     notice_ = new SpokenNotice(this);
 
+    // The idle looks are the system's button colours, read at each drawing so
+    // that they follow a change of palette (a dark or high-contrast theme).
     const QColor red(255, 0, 0), green(0, 192, 0), yellow(255, 255, 0);
-    const QColor face = QApplication::palette().color(QPalette::Button);
-    const QColor ink = QApplication::palette().color(QPalette::ButtonText);
-    const auto lamp = [](Lamp* shape, QColor alert, QColor clear) {
-        return [=](bool on) { shape->setFillColor(on ? alert : clear); };
+    const auto face = [this] { return palette().color(QPalette::Button); };
+    const auto lamp = [](Lamp* shape, QColor alert, std::function<QColor()> clear) {
+        return [=](bool on) { shape->setFillColor(on ? alert : clear()); };
     };
+    const auto fixed = [](QColor colour) { return [colour] { return colour; }; };
     const auto indicatorLook = [=](IndicatorButton* button) {
-        return [=](bool on) { button->setBackground(on ? yellow : face); };
+        return [=](bool on) { button->setBackground(on ? yellow : face()); };
     };
     statusViews_ = {
-        {StatusElement::LeftLimit, Shape3, lamp(Shape3, red, green)},
-        {StatusElement::RightLimit, Shape4, lamp(Shape4, red, green)},
+        {StatusElement::LeftLimit, Shape3, lamp(Shape3, red, fixed(green))},
+        {StatusElement::RightLimit, Shape4, lamp(Shape4, red, fixed(green))},
         {StatusElement::Reverse, Command6, indicatorLook(Command6)},
         {StatusElement::MaxSpeed, Label3,
-         [this, red, ink](bool on) {
+         [this, red](bool on) {
              QPalette colours = Label3->palette();
-             colours.setColor(QPalette::WindowText, on ? red : ink);
+             colours.setColor(QPalette::WindowText, on ? red : palette().color(QPalette::ButtonText));
              Label3->setPalette(colours);
          }},
         {StatusElement::Busy, Shape2, lamp(Shape2, red, face)},

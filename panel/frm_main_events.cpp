@@ -2,15 +2,17 @@
 // (the second press of a double click included) is a MouseDown; the real
 // release, wherever the pointer is, a MouseUp; a Click is the button's
 // clicked signal. Every press of a move key is a KeyDown, auto-repeats
-// included; a held stop or zero key presses once; only the final release is
-// a KeyUp.
+// included; a held stop or zero key presses once. An accepted press hands
+// the key to heldKeys_, which makes its final release, wherever it lands,
+// the KeyUp.
 #include "frm_main.h"
+
+#include "held_keys.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QSlider>
 #include <QTimer>
@@ -100,11 +102,10 @@ bool frmMain::stopKey(QEvent* event)
     const QKeyEvent* key = keyEvent(event);
     if (!key || key->key() != Qt::Key_Escape)
         return false;
-    if (!key->isAutoRepeat()) {
-        if (event->type() == QEvent::KeyPress)
-            Form_KeyDown(key->key());
-        else
-            Form_KeyUp(key->key());
+    if (event->type() == QEvent::KeyPress && !key->isAutoRepeat() && !end_.isEnding()) {
+        accessiblePresses_.erase(Command1);
+        Form_KeyDown(key->key());
+        heldKeys_->hold(key->key(), [this] { Form_KeyUp(Qt::Key_Escape); });
     }
     return true;
 }
@@ -114,32 +115,36 @@ bool frmMain::stopKey(QEvent* event)
 void frmMain::heldButtonKey(QObject* button, QEvent* event)
 {
     const QKeyEvent* key = keyEvent(event);
-    if (!key || key->key() != Qt::Key_Space || key->isAutoRepeat())
+    if (!key || key->key() != Qt::Key_Space || key->isAutoRepeat() || event->type() != QEvent::KeyPress ||
+        end_.isEnding())
         return;
-    const bool down = event->type() == QEvent::KeyPress;
-    if (button == Command1)
-        down ? Command1_KeyDown() : Command1_KeyUp();
-    else
-        down ? Command2_KeyDown() : Command2_KeyUp();
+    accessiblePresses_.erase(button);
+    if (button == Command1) {
+        Command1_KeyDown();
+        heldKeys_->hold(Qt::Key_Space, [this] { Command1_KeyUp(); });
+    } else {
+        Command2_KeyDown();
+        heldKeys_->hold(Qt::Key_Space, [this] { Command2_KeyUp(); });
+    }
 }
 
 // A screen reader's press action is Qt's animated click: the button goes
 // down and comes up 100 ms later, with no mouse or key event on the way. A
 // press whose flag no mouse or key handler has set first is such a press;
-// it holds the flag until the button comes up, so frames carry it.
+// it holds the flag until that button comes up, so frames carry it. Each
+// button's press is its own; a mouse or key press of the same command
+// takes the hold over, and the animation's end then leaves it alone.
 void frmMain::connectAccessiblePress(QPushButton* button, const uint8_t& flag)
 {
     connect(button, &QPushButton::pressed, this, [this, button, &flag] {
         if (flag || end_.isEnding())
             return;
-        accessiblePress_ = button;
+        accessiblePresses_.insert(button);
         mouseDown(button);
     });
     connect(button, &QPushButton::released, this, [this, button] {
-        if (accessiblePress_ != button)
-            return;
-        accessiblePress_ = nullptr;
-        mouseUp(button);
+        if (accessiblePresses_.erase(button))
+            mouseUp(button);
     });
 }
 
@@ -149,6 +154,7 @@ void frmMain::connectAccessiblePress(QPushButton* button, const uint8_t& flag)
 bool frmMain::buttonEvent(QObject* button, QEvent* event)
 {
     if (isPress(event)) {
+        accessiblePresses_.erase(button);
         const bool accepted = mouseDown(button);
         return !accepted || !isPrimary(event);
     }
@@ -191,8 +197,6 @@ bool frmMain::command7Key(QEvent* event)
         return false;
     if (event->type() == QEvent::KeyPress)
         return !commandKeyDown(key, &frmMain::Command7_KeyDown);
-    if (!key->isAutoRepeat())
-        Command7_KeyUp();
     return false;
 }
 
@@ -204,8 +208,6 @@ bool frmMain::text2Key(QEvent* event)
         return false;
     if (event->type() == QEvent::KeyPress)
         commandKeyDown(key, &frmMain::Text2_KeyDown);
-    else if (!key->isAutoRepeat())
-        Text2_KeyUp();
     return true;
 }
 
@@ -215,18 +217,15 @@ bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)())
 {
     if (key->isAutoRepeat() && keyPressRefused_)
         return false;
-    const QScopedValueRollback<int> pressed(commandKey_, key->key());
     const bool accepted = (this->*keyDown)();
     keyPressRefused_ = !accepted;
+    if (accepted && !end_.isEnding()) {
+        if (keyDown == &frmMain::Command7_KeyDown)
+            heldKeys_->hold(key->key(), [this] { Command7_KeyUp(); });
+        else
+            heldKeys_->hold(key->key(), [this] { Text2_KeyUp(); });
+    }
     return accepted;
-}
-
-void frmMain::commandKeyUp(int key)
-{
-    if (key == Qt::Key_Space)
-        Command7_KeyUp();
-    else
-        Text2_KeyUp();
 }
 
 // A click of the slider is a primary press and release over it, on the

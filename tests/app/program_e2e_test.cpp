@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <private/qguiapplication_p.h>
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
@@ -137,6 +138,28 @@ TEST_F(Program_, ClosingThePanelClosesTheControllerOnce)
     ASSERT_NE(panel(), nullptr);
     QTest::qWait(60);
     panel()->close();
+    EXPECT_TRUE(program->ended());
+    EXPECT_EQ(link.count("SI_Close"), 1);
+}
+
+// The desktop's save request may be followed by a cancelled logout, or be a
+// mere checkpoint: the panel stays. The session's real end closes once.
+TEST_F(Program_, SaveRequestAloneChangesNothingAndTheSessionsEndClosesOnce)
+{
+    start();
+    program->followSessionEnd();
+    confirm();
+    ASSERT_NE(panel(), nullptr);
+    QGuiApplicationPrivate::instance()->commitData();
+    QTest::qWait(60);
+    EXPECT_FALSE(program->ended());
+    EXPECT_EQ(link.count("SI_Close"), 0);
+    EXPECT_TRUE(panel()->isVisible());
+
+    const int aboutToQuit = QCoreApplication::staticMetaObject.indexOfSignal("aboutToQuit()");
+    ASSERT_GE(aboutToQuit, 0);
+    for (int times = 0; times < 2; ++times)
+        QCoreApplication::instance()->qt_metacall(QMetaObject::InvokeMetaMethod, aboutToQuit, nullptr);
     EXPECT_TRUE(program->ended());
     EXPECT_EQ(link.count("SI_Close"), 1);
 }

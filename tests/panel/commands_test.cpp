@@ -1,8 +1,10 @@
 #include "frames.h"
-#include "held_key_watch.h"
+#include "held_keys.h"
 #include "panel_fixture.h"
 
 #include <QAccessible>
+#include <QGuiApplication>
+#include <qpa/qwindowsysteminterface.h>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -179,15 +181,19 @@ TEST_F(Commands, SpaceOnRelativeHoldsTheDistanceThenClicks)
 
 // Space held on a focused STOP or ZERO, and Escape held whichever control
 // has the focus, hold the flag as the mouse does; the auto-repeats press
-// nothing again and Enter presses nothing.
+// nothing again and Enter presses nothing. The release ends the command
+// wherever it lands: on a control that took the focus meanwhile, or in
+// another window of the program.
 TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
 {
+    QWidget otherWindow;
     struct Case {
         const char* name;
         QWidget* focus;
         int code;
         uint8_t MotionState::*flag;
         uint8_t value;
+        QWidget* releasedOn = nullptr; // the focus when none
     };
     const Case cases[] = {
         {"Space on STOP", panel.Command1, Qt::Key_Space, &MotionState::StopFlag, 2},
@@ -196,6 +202,12 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
         {"Escape on a slider", panel.Slider3, Qt::Key_Escape, &MotionState::StopFlag, 2},
         {"Escape on ZERO", panel.Command2, Qt::Key_Escape, &MotionState::StopFlag, 2},
         {"Escape on the panel itself", &panel, Qt::Key_Escape, &MotionState::StopFlag, 2},
+        {"Space on ZERO, released in the position box", panel.Command2, Qt::Key_Space, &MotionState::ZeroFlag, 4,
+         panel.Text2},
+        {"Space on STOP, released on a slider", panel.Command1, Qt::Key_Space, &MotionState::StopFlag, 2,
+         panel.Slider2},
+        {"Escape, released in another window", panel.Text2, Qt::Key_Escape, &MotionState::StopFlag, 2,
+         &otherWindow},
     };
     for (const Case& c : cases) {
         state.JogModeFlag = 16;
@@ -209,12 +221,14 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
             EXPECT_EQ(panel.Slider1->value(), 0) << c.name;
         }
         panel.Slider1->setValue(700);
-        key(c.focus, QEvent::KeyRelease, c.code, true);
-        key(c.focus, QEvent::KeyPress, c.code, true);
+        QWidget* releasedOn = c.releasedOn ? c.releasedOn : c.focus;
+        key(releasedOn, QEvent::KeyRelease, c.code, true);
+        key(releasedOn, QEvent::KeyPress, c.code, true);
         EXPECT_EQ(state.*c.flag, c.value) << c.name << ": auto-repeat";
         EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": auto-repeat pressed again";
-        key(c.focus, QEvent::KeyRelease, c.code);
+        key(releasedOn, QEvent::KeyRelease, c.code);
         EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
+        EXPECT_EQ(tickCommandByte() & 0x0F, 8) << c.name;
         EXPECT_EQ(panel.Text2->text(), QLatin1String("5")) << c.name;
     }
     for (QPushButton* button : {panel.Command1, panel.Command2})
@@ -224,6 +238,60 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
             EXPECT_EQ(state.StopFlag + state.ZeroFlag, 0);
             key(button, QEvent::KeyRelease, code);
         }
+}
+
+// Another program's window takes the keyboard: the keys' releases go there,
+// so every command a key holds ends at once. The mouse's hold is its own.
+TEST_F(Commands, LosingTheKeyboardEndsEveryCommandAKeyHolds)
+{
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    panel.Text2->setText(QStringLiteral("3"));
+    key(panel.Text2, QEvent::KeyPress, Qt::Key_Return);
+    panel.Command2->setFocus();
+    key(panel.Command2, QEvent::KeyPress, Qt::Key_Space);
+    key(panel.Command2, QEvent::KeyPress, Qt::Key_Escape);
+    mouse(panel.Command7, QEvent::MouseButtonPress, Qt::LeftButton);
+    ASSERT_EQ(tickCommandByte(), 1 + 2 + 4 + 8 + 64);
+
+    QWindowSystemInterface::handleWindowActivated(nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tickCommandByte(), 8 + 64);
+    // The keys' late releases, when the keyboard comes back, change nothing.
+    key(panel.Command2, QEvent::KeyRelease, Qt::Key_Space);
+    key(panel.Text2, QEvent::KeyRelease, Qt::Key_Return);
+    EXPECT_EQ(tickCommandByte(), 8 + 64);
+    mouse(panel.Command7, QEvent::MouseButtonRelease, Qt::LeftButton);
+    EXPECT_EQ(state.RelativeFlag, 0);
+}
+
+// Escape held while a mouse press is refused: the box neither closes on
+// Escape's repeats nor keeps STOP after Escape comes up in it.
+TEST_F(Commands, EscapeHeldThroughARefusalIsReleasedInTheBox)
+{
+    struct KeySpy : QWidget {
+        int presses = 0;
+        void keyPressEvent(QKeyEvent*) override { ++presses; }
+    } box;
+    panel.showMessage = [&](const QString& text) {
+        shownMessages << text;
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            key(&box, QEvent::KeyRelease, Qt::Key_Escape, true);
+            key(&box, QEvent::KeyPress, Qt::Key_Escape, true);
+        }
+        key(&box, QEvent::KeyRelease, Qt::Key_Escape);
+    };
+    key(panel.Text2, QEvent::KeyPress, Qt::Key_Escape);
+    panel.Text2->setText(QStringLiteral("1e400"));
+    mouse(panel.Go, QEvent::MouseButtonPress, Qt::LeftButton);
+    EXPECT_EQ(shownMessages.size(), 1);
+    EXPECT_EQ(box.presses, 0);
+    EXPECT_EQ(tickCommandByte(), 8);
+    // GO works again at once, with no extra tap of Escape.
+    panel.Text2->setText(QStringLiteral("2"));
+    mouse(panel.Go, QEvent::MouseButtonPress, Qt::LeftButton);
+    EXPECT_EQ(tickCommandByte(), 1 + 8);
+    mouse(panel.Go, QEvent::MouseButtonRelease, Qt::LeftButton);
 }
 
 // Qt's press action is a short animated click with no mouse or key event.
@@ -243,6 +311,23 @@ TEST_F(Commands, ScreenReaderPressOnStopAndZeroReachesTheFrames)
     QTest::qWait(150);
     EXPECT_EQ(state.StopFlag, 2);
     mouse(panel.Command1, QEvent::MouseButtonRelease, Qt::LeftButton);
+
+    const auto press = [](QPushButton* button) {
+        QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+    // Two presses within one animation: each button comes up on its own.
+    press(panel.Command2);
+    press(panel.Command1);
+    EXPECT_EQ(tickCommandByte(), 2 + 4 + 8);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 2000));
+    // The mouse takes over a press that the animation started.
+    press(panel.Command1);
+    mouse(panel.Command1, QEvent::MouseButtonPress, Qt::LeftButton);
+    QTest::qWait(150);
+    EXPECT_EQ(state.StopFlag, 2) << "the animation's end released the mouse's STOP";
+    mouse(panel.Command1, QEvent::MouseButtonRelease, Qt::LeftButton);
+    EXPECT_EQ(state.StopFlag, 0);
 }
 
 TEST_F(Commands, StopDuringAHeldEnterSendsBothFlagsAndCentresTheJogSlider)
@@ -310,20 +395,33 @@ TEST_F(Commands, JogSliderChangedByAScreenReaderSelectsJogMode)
 }
 
 // A release passes the application's filter once for every widget it
-// travels up through; the watch ends the held command once.
-TEST(HeldKeyWatch, OneReleaseOneCall)
+// travels up through; the held command ends once. A box's window is not
+// the panel: it does not see the held key's repeats.
+TEST(HeldKeys, OneReleaseOneCallAndNoRepeatsOutsideThePanel)
 {
-    QWidget box;
+    QWidget panel, box;
     QWidget* boxButton = new QWidget(&box); // ignores keys: the release goes on to the box
-    int releases = 0;
-    HeldKeyWatch watch(Qt::Key_Return, [&] { ++releases; });
+    int releases = 0, boxPresses = 0;
+    struct Spy : QObject {
+        int* presses;
+        explicit Spy(int* p) : presses(p) {}
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            *presses += e->type() == QEvent::KeyPress;
+            return false;
+        }
+    } spy(&boxPresses);
+    boxButton->installEventFilter(&spy);
+    HeldKeys keys(&panel);
     for (int press = 1; press <= 2; ++press) {
-        QKeyEvent down(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(boxButton, &down);
+        keys.hold(Qt::Key_Return, [&] { ++releases; });
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(boxButton, &repeat);
         QKeyEvent up(QEvent::KeyRelease, Qt::Key_Enter, Qt::NoModifier);
         QApplication::sendEvent(boxButton, &up);
         EXPECT_EQ(releases, press);
     }
+    EXPECT_EQ(boxPresses, 0);
 }
 
 TEST_F(Commands, TenDigitEntryIsShownInFull)

@@ -53,6 +53,35 @@ TEST_F(Tick, ShowsPositionAndEveryIndicatorOfTheStatusFrame)
     EXPECT_FALSE(panel.Text3->isVisible());
 }
 
+// A dark or high-contrast theme redraws the idle looks in its colours; the
+// looks of an active state keep theirs.
+TEST_F(Tick, StatusLooksFollowAChangeOfTheSystemsColours)
+{
+    link.answer(0, 0x04); // Reverse on, everything else clear and idle
+    panel.Timer1_Timer();
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Button, QColor(40, 40, 48));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    // Qt hands a new palette on to the windows through posted events.
+    const auto setSystemPalette = [](const QPalette& colours) {
+        QApplication::setPalette(colours);
+        QCoreApplication::processEvents();
+    };
+    setSystemPalette(dark);
+    EXPECT_EQ(panel.Shape2->fillColor(), QColor(40, 40, 48));
+    EXPECT_EQ(panel.Command3->background(), QColor(40, 40, 48));
+    EXPECT_EQ(panel.Label3->palette().color(QPalette::WindowText), QColor(230, 230, 230));
+    EXPECT_EQ(panel.Command6->background(), yellow);
+    EXPECT_EQ(panel.Shape3->fillColor(), green);
+    // The next change of state still draws in the new colours.
+    link.answer(0, 0);
+    panel.Timer1_Timer();
+    EXPECT_EQ(panel.Command6->background(), QColor(40, 40, 48));
+    setSystemPalette(before);
+    EXPECT_EQ(panel.Command6->background(), before.color(QPalette::Button));
+}
+
 TEST_F(Tick, IndicatorBackgroundIsTheExactSolidColour)
 {
     link.answer(0, StatusBit::ActiveHigh | StatusBit::ReverseLimit);

@@ -1,0 +1,75 @@
+#include "held_keys.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <QWindow>
+#include <utility>
+
+namespace kvx {
+namespace {
+
+// Return and the keypad's Enter are one key to the operator.
+int sameKey(int key) { return key == Qt::Key_Enter ? Qt::Key_Return : key; }
+
+} // namespace
+
+HeldKeys::HeldKeys(QWidget* panel) : QObject(panel), panel_(panel)
+{
+    QCoreApplication::instance()->installEventFilter(this);
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive)
+            releaseAll();
+    });
+}
+
+HeldKeys::~HeldKeys() { QCoreApplication::instance()->removeEventFilter(this); }
+
+void HeldKeys::hold(int key, std::function<void()> release) { held_.try_emplace(sameKey(key), std::move(release)); }
+
+bool HeldKeys::isHeld(int key) const { return held_.count(sameKey(key)) != 0; }
+
+void HeldKeys::release(int key)
+{
+    const auto found = held_.find(sameKey(key));
+    if (found == held_.end())
+        return;
+    // Forgotten first: the release may open a box whose events come back here.
+    const std::function<void()> release = std::move(found->second);
+    held_.erase(found);
+    release();
+}
+
+void HeldKeys::releaseAll()
+{
+    while (!held_.empty())
+        release(held_.begin()->first);
+}
+
+bool HeldKeys::onPanel(QObject* watched) const
+{
+    if (const auto* widget = qobject_cast<QWidget*>(watched))
+        return widget->window() == panel_;
+    if (const auto* window = qobject_cast<QWindow*>(watched))
+        return window == panel_->windowHandle();
+    return false;
+}
+
+// A key event passes here once for every object it travels through on its
+// way (the window, then each widget up from the focus); only the first
+// final release finds the key still held.
+bool HeldKeys::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (!isHeld(key->key()))
+        return false;
+    if (key->isAutoRepeat())
+        return !onPanel(watched);
+    if (event->type() == QEvent::KeyRelease)
+        release(key->key());
+    return false;
+}
+
+} // namespace kvx

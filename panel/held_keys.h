@@ -1,0 +1,42 @@
+// The commands that keys hold. A key's release ends its command wherever the
+// release lands: on the panel, in a message box over it, or on another
+// control that took the focus meanwhile. When the program loses the
+// keyboard to another program, no release will ever come, so every command
+// held by a key ends at once. While a key is held, windows other than the
+// panel (a refusal box) do not see its auto-repeats: they would press the
+// box's buttons or close it before it can be read.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <map>
+
+class QWidget;
+
+namespace kvx {
+
+class HeldKeys : public QObject {
+public:
+    // Watches every key event of the application for as long as it lives.
+    explicit HeldKeys(QWidget* panel);
+    ~HeldKeys() override;
+
+    // The key now holds a command; release runs once, when the key comes up.
+    // A key already holding one keeps its first release.
+    void hold(int key, std::function<void()> release);
+    bool isHeld(int key) const;
+    // Ends what the key holds, if anything.
+    void release(int key);
+    void releaseAll();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool onPanel(QObject* watched) const;
+
+    QWidget* panel_;
+    std::map<int, std::function<void()>> held_;
+};
+
+} // namespace kvx
