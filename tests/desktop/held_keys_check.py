@@ -1,0 +1,128 @@
+"""A command held by a key ends with the key, wherever its release lands,
+checked on the real program with real key and mouse events (xdotool) and
+the simulated controller's call log.
+
+    with-desktop /usr/bin/python3 held_keys_check.py PROGRAM
+
+PROGRAM is the edition on the simulated controllers. For each case the
+frames must carry the held command while the key is down and must not
+after its release: the last command byte the log shows is then 08 (the
+enabled drive alone).
+
+The server's auto-repeat is turned off: Qt tells a repeat from a real
+release only when the repeated press has already arrived, which a busy
+machine does not promise, and a repeat taken for a new press would test
+something else. The repeats themselves are the in-process tests' business.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import atspi_client as atspi
+
+PANEL = "KVX-340 Stepper Motor Control Panel"
+STOP, ZERO, IDLE = "0a", "0c", "08"
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool", *map(str, args)], check=True)
+
+
+def commands(log):
+    with open(log) as lines:
+        return [line.split()[-1] for line in lines if line.startswith("SI_Write 0 command")]
+
+
+def wait_for_command(log, byte, what):
+    atspi.wait_for(lambda: commands(log) and commands(log)[-1] == byte, what, timeout=10)
+
+
+def mouse_click(node):
+    """A real click in the middle of the element, not an accessible action."""
+    x, y, width, height = node.queryComponent().getExtents(atspi.pyatspi.DESKTOP_COORDS)
+    xdotool("mousemove", x + width // 2, y + height // 2, "click", 1)
+
+
+def released_in_the_refusal_box(app, panel, log):
+    target = atspi.find(panel, "text", "Target Position")
+    mouse_click(target)
+    xdotool("key", "ctrl+a")
+    xdotool("type", "--", "1e400")
+    xdotool("keydown", "Escape")
+    wait_for_command(log, STOP, "Escape to send STOP")
+    mouse_click(atspi.find(panel, "push button", "GO"))
+    box = atspi.find(app, "alert")
+    xdotool("keyup", "Escape")
+    atspi.click(atspi.find(box, "push button", "OK"))
+    time.sleep(0.3)
+
+
+def released_in_another_program(other, log):
+    xdotool("keydown", "Escape")
+    wait_for_command(log, STOP, "Escape to send STOP")
+    xdotool("windowactivate", "--sync", other)
+    xdotool("keyup", "Escape")
+    time.sleep(0.3)
+
+
+def released_after_a_click_elsewhere(panel, log):
+    zero = atspi.find(panel, "push button", "ZERO")
+    zero.queryComponent().grabFocus()
+    atspi.wait_for(lambda: zero.getState().contains(atspi.pyatspi.STATE_FOCUSED), "ZERO to have the focus")
+    xdotool("keydown", "space")
+    wait_for_command(log, ZERO, "Space to send ZERO")
+    mouse_click(atspi.find(panel, "text", "Target Position"))
+    xdotool("keyup", "space")
+    time.sleep(0.3)
+
+
+def main():
+    program = sys.argv[1]
+    failures = []
+    xset = subprocess.run(["xset", "r", "off"])
+    if xset.returncode != 0:
+        print("could not turn the keyboard's auto-repeat off", file=sys.stderr)
+        return 1
+    other_program = subprocess.Popen(["xmessage", "-name", "other", "another program"])
+    try:
+        other = atspi.wait_for(
+            lambda: subprocess.run(["xdotool", "search", "--name", "^other$"], capture_output=True,
+                                   text=True).stdout.split(), "another program's window")[0]
+        with tempfile.TemporaryDirectory() as folder:
+            log = os.path.join(folder, "calls")
+            with atspi.running(program, KVX340_SIM_CALL_LOG=log) as process:
+                app = atspi.application()
+                atspi.click(atspi.find(atspi.window(app, "Select Device"), "push button", "OK"))
+                panel = atspi.window(app, PANEL)
+                panel_window = atspi.wait_for(
+                    lambda: subprocess.run(["xdotool", "search", "--name", f"^{PANEL}$"], capture_output=True,
+                                           text=True).stdout.split(), "the panel's window")[0]
+                cases = (("Escape released in the refusal box", lambda: released_in_the_refusal_box(app, panel, log)),
+                         ("Escape released in another program", lambda: released_in_another_program(other, log)),
+                         ("Space on ZERO released after a click elsewhere",
+                          lambda: released_after_a_click_elsewhere(panel, log)))
+                for name, case in cases:
+                    xdotool("windowactivate", "--sync", panel_window)
+                    case()
+                    last = commands(log)[-1]
+                    if last != IDLE:
+                        failures.append(f"{name}: the frames still carry command {last}")
+                    else:
+                        print(f"{name}: ended with the key")
+                xdotool("windowactivate", "--sync", panel_window)
+                atspi.click(atspi.find(panel, "push button", "Exit"))
+                if process.wait(timeout=20) != 0:
+                    failures.append("Exit did not end with 0")
+    finally:
+        other_program.kill()
+        other_program.wait()
+    if failures:
+        print("\n".join(failures), file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
