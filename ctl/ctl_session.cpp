@@ -5,6 +5,7 @@
 #include "motion_commands.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace kvx::ctl {
 namespace {

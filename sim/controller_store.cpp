@@ -256,9 +256,15 @@ void FileControllerStore::release(std::size_t index, const SavedAxis& state)
 
 FileControllerStore::~FileControllerStore()
 {
-    // Whatever is still held is released by the system as the program ends.
-    for (auto& entry : held_)
+    // Let go without saving: the bus saves what it still has open first.
+    for (auto& entry : held_) {
+#ifdef _WIN32
+        CloseHandle(entry.second->file);
+#else
+        ::close(entry.second->fd);
+#endif
         delete entry.second;
+    }
 }
 
 } // namespace kvx::sim

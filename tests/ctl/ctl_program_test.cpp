@@ -232,8 +232,8 @@ TEST_F(CtlProgram, WatchExchangesEvery30msWithoutRequests)
         gaps.push_back(rows[i].section(QLatin1Char(','), 0, 0).toInt() - rows[i - 1].section(QLatin1Char(','), 0, 0).toInt());
     std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
     const int median = gaps[gaps.size() / 2];
-    EXPECT_GE(median, 28);
-    EXPECT_LE(median, 33);
+    EXPECT_GE(median, 26);
+    EXPECT_LE(median, 36);
     EXPECT_EQ(rows.first().section(QLatin1Char(','), 0, 0).toInt(), 0); // the first exchange at once
     // The enable bit and the toggle only, as status sends.
     const QStringList frames = lines(file("frames"));
