@@ -386,8 +386,17 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
     if (!first.parse(protectedArguments))
         return failed(first.errorText());
     if (first.positionalArguments().isEmpty()) {
-        if (first.isSet(help))
-            return {Parsed::Kind::Help, {}, generalHelp(first)};
+        if (first.isSet(help)) {
+            // The options every command takes; each command's own come with its help.
+            QCommandLineParser general;
+            general.addOptions(globalOptions());
+            general.addOption(help);
+            general.addOption(version);
+            general.setApplicationDescription(first.applicationDescription());
+            general.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                          QStringLiteral("COMMAND [ARGUMENT]"));
+            return {Parsed::Kind::Help, {}, generalHelp(general)};
+        }
         if (first.isSet(version))
             return {Parsed::Kind::Version, {}, {}};
         return failed(QStringLiteral("no command given; see kvx340ctl --help"));

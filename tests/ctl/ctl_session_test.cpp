@@ -116,15 +116,6 @@ TEST_F(SessionTest, ListPrintsNumberAndProductStringWithoutOpening)
     EXPECT_EQ(out, "{\"controllers\":[{\"number\":0,\"product\":\"A1\"},{\"number\":1,\"product\":\"B2\"}]}\n");
 }
 
-TEST_F(SessionTest, FailedExchangeGivesThePanelsMessageAndNoClose)
-{
-    link.writeCount = 5;
-    EXPECT_EQ(run(QStringLiteral("move 3")), ExitStatus::LinkFailure);
-    EXPECT_EQ(err, "Error writing to USB. Wrote  5 of  12 bytes. Application is aborting. "
-                   "Reset hardware and try again.\n");
-    EXPECT_FALSE(link.calls.contains(QStringLiteral("SI_Close")));
-}
-
 // GO held for three exchanges, released with its click (position mode),
 // then exchanges until the controller is idle.
 TEST_F(SessionTest, MoveHoldsGoForThreeTicksThenWaitsForIdleAtTheTarget)
@@ -148,18 +139,6 @@ TEST_F(SessionTest, MoveEndingAwayFromItsTargetExitsWithFour)
     link.answer(90, StatusBit::UpperLimit);
     EXPECT_EQ(run(QStringLiteral("move 10")), ExitStatus::TargetMissed);
     EXPECT_EQ(out, "Position: 6.00 (target 10.00 not reached)\n");
-}
-
-TEST_F(SessionTest, RelativeMoveCountsFromThePositionFirstReported)
-{
-    link.answer(300, Busy);
-    link.answer(300, Busy);
-    link.answer(300, Busy);
-    link.answer(270, 0);
-    EXPECT_EQ(run(QStringLiteral("move --relative -2")), ExitStatus::Done);
-    const std::vector<int> expected = {64 | 8, 64 | 8, 64 | 8, 32 | 8};
-    EXPECT_EQ(commandBytes(), expected);
-    EXPECT_EQ(decodeCommandFrame(link.written[0].data()).TargetSteps, -30);
 }
 
 TEST_F(SessionTest, JogSendsTheSliderValueThenStopUntilIdleThenTheRelease)
