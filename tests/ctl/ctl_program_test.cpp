@@ -6,7 +6,8 @@
 #include "recording_end.h"
 #include "usb_library.h"
 
-#include <QDir>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
