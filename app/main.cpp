@@ -2,40 +2,29 @@
 // USB library they bind: the vendor's, or the simulated controllers.
 #include "program.h"
 #include "program_icon.h"
-#include "usb_library.h"
-#ifdef KVX_SIMULATOR_EDITION
-#include "simulator_location.h"
-#endif
+#include "usb_library_choice.h"
 
 #include <QApplication>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
+#ifndef Q_OS_WIN
 #include "termination_signals.h"
 #endif
 
 int main(int argc, char** argv)
 {
-#ifdef Q_OS_WIN
-    // Libraries come from the program's folder and the system folder only,
-    // never from the current folder or PATH, where a planted SiUSBXp.dll
-    // would otherwise run inside the program.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-#endif
+    kvx::restrictLibrarySearch();
     QApplication app(argc, argv);
     // The name alone: a display name would be appended to every window title.
     QApplication::setApplicationName(QStringLiteral("KVX-340"));
     QApplication::setWindowIcon(kvx::programIcon());
 
 #ifdef KVX_SIMULATOR_EDITION
-    kvx::UsbLibrary link(kvx::simulatorLibraryPath(QCoreApplication::applicationDirPath()),
-                         QStringLiteral("kvx340sim"), kvx::LibrarySource::Simulator);
+    const auto link = kvx::simulatorUsbLibrary(QCoreApplication::applicationDirPath());
 #else
-    kvx::UsbLibrary link(QStringLiteral("SiUSBXp"));
+    const auto link = kvx::hardwareUsbLibrary();
 #endif
 
-    kvx::Program program(link);
+    kvx::Program program(*link);
     program.followSessionEnd();
 #ifndef Q_OS_WIN
     kvx::TerminationSignals termination;

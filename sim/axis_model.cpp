@@ -23,6 +23,25 @@ bool hasValidConstantBits(const CommandFrame& frame)
     return (frame.OptionsByte & ~optionBits) == OptionBit::Constant && frame.IdlePercent <= 100;
 }
 
+AxisModel::Snapshot AxisModel::snapshot() const
+{
+    return {command_, previousCommandByte_, position_, velocity_, travel_,
+            movePending_, moveTarget_, jogging_, stopping_};
+}
+
+void AxisModel::restore(const Snapshot& s)
+{
+    command_ = s.command;
+    previousCommandByte_ = s.previousCommandByte;
+    position_ = s.position;
+    velocity_ = s.velocity;
+    travel_ = s.travel;
+    movePending_ = s.movePending;
+    moveTarget_ = s.moveTarget;
+    jogging_ = s.jogging;
+    stopping_ = s.stopping;
+}
+
 double AxisModel::topSpeed() const { return command_.MaxSpeed * StepsPerSecondPerSpeedUnit; }
 
 double AxisModel::ramp() const

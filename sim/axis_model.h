@@ -35,6 +35,21 @@ inline constexpr int MaxStepsPerAdvance = 100000;
 
 class AxisModel {
 public:
+    // Everything the axis is, for keeping it while no program runs it.
+    struct Snapshot {
+        CommandFrame command;
+        uint8_t previousCommandByte = 0;
+        double position = 0.0;
+        double velocity = 0.0;
+        double travel = 0.0;
+        bool movePending = false;
+        int64_t moveTarget = 0;
+        bool jogging = false;
+        bool stopping = false;
+    };
+    Snapshot snapshot() const;
+    void restore(const Snapshot& snapshot);
+
     // Takes the frame as the controller's current command. A frame whose
     // constant bits are wrong is not acted on: false, and counted.
     bool apply(const CommandFrame& frame);

@@ -30,6 +30,28 @@ SimBus::SimBus(SimClock& clock, FaultScript script) : clock_(clock)
     restart(script);
 }
 
+SimBus::~SimBus()
+{
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, open] : sessions_)
+        release(open);
+}
+
+void SimBus::setStore(ControllerStore* store)
+{
+    std::lock_guard lock(mutex_);
+    store_ = store;
+}
+
+void SimBus::release(const Session& s)
+{
+    Controller& controller = controllers_[s.controller];
+    if (!store_)
+        return;
+    advanceTo(controller, clock_.now());
+    store_->release(s.controller, SavedAxis{controller.model.snapshot(), wallClockNow()});
+}
+
 bool SimBus::restart(const FaultScript& script)
 {
     std::lock_guard lock(mutex_);
@@ -105,13 +127,24 @@ int SimBus::open(uint32_t deviceNumber, void** handle)
         return SimStatus::DeviceBusy;
 
     const double now = clock_.now();
+    const std::size_t index = static_cast<std::size_t>(controller - controllers_.data());
+    std::optional<SavedAxis> saved;
+    if (store_ && !store_->claim(index, controller->product, saved))
+        return SimStatus::DeviceBusy; // another program holds it open
+    if (saved) {
+        // Powered all along: the axis ran on under its last command.
+        controller->model.restore(saved->axis);
+        controller->model.advance(std::max(0.0, wallClockNow() - saved->savedAt));
+        controller->everExchanged = true;
+        controller->lastExchange = now;
+    }
     if (!controller->everExchanged) {
         controller->everExchanged = true;
         controller->lastExchange = now;
     }
     controller->open = true;
     Session opened;
-    opened.controller = static_cast<std::size_t>(controller - controllers_.data());
+    opened.controller = index;
     opened.openedAt = now;
     opened.fired.assign(script_.faults.size(), false);
     // Handles are never reused, so a stale one cannot reach another session.
@@ -127,6 +160,7 @@ int SimBus::close(void* handle)
     Session* closing = session(handle);
     if (!closing)
         return SimStatus::InvalidHandle;
+    release(*closing);
     controllers_[closing->controller].open = false;
     sessions_.erase(reinterpret_cast<uintptr_t>(handle));
     return SimStatus::Success;

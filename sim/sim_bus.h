@@ -5,6 +5,7 @@
 #pragma once
 
 #include "axis_model.h"
+#include "controller_store.h"
 #include "fault_script.h"
 #include "sim_clock.h"
 
@@ -41,6 +42,12 @@ inline constexpr std::size_t MaxQueuedBytes = 64 * 12;
 class SimBus {
 public:
     explicit SimBus(SimClock& clock, FaultScript script = {});
+    // Saves every controller still open into the store, if there is one.
+    ~SimBus();
+
+    // Keeps the controllers between programs and makes each one exclusive
+    // to the program that opens it (none by default: fresh controllers).
+    void setStore(ControllerStore* store);
 
     // Starts over with fresh controllers and the given script, unless a
     // handle is open (false then, and nothing changes).
@@ -86,11 +93,13 @@ private:
     int beginTransfer(void* handle, const void* buffer, uint32_t bytes, uint32_t* counted, Session*& s);
     bool takeDueFault(Session& session, CallKind call, double now, FaultKind& kind);
     void advanceTo(Controller& controller, double now);
+    void release(const Session& session);
     void queueAnswer(Session& session, const AxisModel& model);
     static uint32_t deliver(Session& session, void* buffer, uint32_t count);
 
     mutable std::mutex mutex_;
     SimClock& clock_;
+    ControllerStore* store_ = nullptr;
     FaultScript script_;
     std::vector<Controller> controllers_;
     std::map<uintptr_t, Session> sessions_;

@@ -23,8 +23,13 @@ kvx::sim::FaultScript scriptFromEnvironment()
 
 SimBus& bus()
 {
+    // Destroyed in the reverse order: the bus saves what is open into the
+    // store as the program ends.
     static kvx::sim::SteadyClock clock;
+    static kvx::sim::FileControllerStore store;
     static SimBus instance(clock, scriptFromEnvironment());
+    static const bool stored = (instance.setStore(&store), true);
+    (void)stored;
     return instance;
 }
 
@@ -73,8 +78,28 @@ int loggedOnChange(const char* function, int status, uint32_t count, std::option
     return logged(function, status, detail);
 }
 
+// With this variable naming a file, every whole command frame written is
+// appended to it as 24 hexadecimal digits, one line each: checks compare
+// what two programs sent byte for byte.
+constexpr const char* FrameLogVariable = "KVX340_SIM_FRAME_LOG";
+
+void logFrame(int status, const void* buffer, uint32_t written)
+{
+    const char* path = std::getenv(FrameLogVariable);
+    if (!path || status != 0 || written != uint32_t(kvx::FrameSize))
+        return;
+    if (std::FILE* log = std::fopen(path, "ab")) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        for (int i = 0; i < kvx::FrameSize; ++i)
+            std::fprintf(log, "%02x", unsigned(bytes[i]));
+        std::fputc('\n', log);
+        std::fclose(log);
+    }
+}
+
 int loggedWrite(int status, const void* buffer, uint32_t written)
 {
+    logFrame(status, buffer, written);
     static std::optional<uint8_t> lastCommand;
     return loggedOnChange("SI_Write", status, written, lastCommand, [buffer] {
         const uint8_t command = kvx::decodeCommandFrame(static_cast<const uint8_t*>(buffer)).CommandByte &

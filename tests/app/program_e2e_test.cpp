@@ -1,3 +1,4 @@
+#include "controller_store.h"
 #include "counting_link.h"
 #include "frm_main.h"
 #include "frm_select.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <private/qguiapplication_p.h>
 #include <gtest/gtest.h>
@@ -265,6 +267,24 @@ TEST_F(Program_, FailedOpenQuotesTheTypedEntry)
     EXPECT_TRUE(program->ended());
     EXPECT_EQ(program->panelWindow(), nullptr);
     EXPECT_EQ(link.count("SI_Close"), 0);
+}
+
+// Another program (here a store of our own, locking as one would) holds the
+// simulated controller: the open fails as a real controller's does.
+TEST_F(Program_, ControllerHeldByAnotherProgramIsNotOpened)
+{
+    QTemporaryDir folder;
+    qputenv(sim::StateFolderVariable, folder.path().toLocal8Bit());
+    sim::FileControllerStore otherProgram;
+    std::optional<sim::SavedAxis> saved;
+    ASSERT_TRUE(otherProgram.claim(0, "KVX-340 X", saved));
+    start();
+    ASSERT_TRUE(started);
+    confirm();
+    qputenv(sim::StateFolderVariable, "off");
+    EXPECT_EQ(catcher.messages, QStringList{"Error opening device: KVX-340 X" + Tail});
+    EXPECT_TRUE(program->ended());
+    EXPECT_EQ(program->panelWindow(), nullptr);
 }
 
 TEST_F(Program_, ShortTransfersEndWithTheirMessageAndNoClose)

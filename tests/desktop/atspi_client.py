@@ -17,7 +17,10 @@ def running(program, **variables):
     """Starts the program with these environment variables set (a fault
     script, a call log) and none inherited from the caller's; it is killed on
     leaving if it has not ended by then."""
-    env = {k: v for k, v in os.environ.items() if not k.startswith("KVX340_SIM_")}
+    # The simulator's state folder stays: the suite runs every program on
+    # fresh controllers.
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("KVX340_SIM_") or k == "KVX340_SIM_STATE_DIR"}
     env.update(variables)
     process = subprocess.Popen([program], env=env)
     try:

@@ -24,6 +24,7 @@ DeviceListing listDevices(UsbLink& link, MotionState& state)
     if (state.LinkStatus != 0)
         return listing;
 
+    listing.counted = true;
     count = std::min(count, MaxListedDevices);
     for (uint32_t device = 0; device < count; ++device) {
         state.LinkStatus = link.SI_GetProductString(device, buffer.data(), ProductStringOption);

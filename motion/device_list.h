@@ -16,7 +16,8 @@ inline constexpr uint32_t MaxListedDevices = 32768;
 
 struct DeviceListing {
     QStringList entries; // entry n names device n
-    bool found = false;  // the count succeeded and there is something to offer
+    bool counted = false; // the count succeeded
+    bool found = false;   // the count succeeded and there is something to offer
 };
 
 // Counts the controllers and reads each one's product string, storing every

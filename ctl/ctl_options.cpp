@@ -1,0 +1,464 @@
+#include "ctl_options.h"
+
+#include "motion_commands.h"
+#include "ratio.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <cmath>
+#include <optional>
+
+namespace kvx::ctl {
+namespace {
+
+constexpr int MaxJogSpeed = 10000;
+
+const QString ExitStatuses = QStringLiteral(
+    "Exit status:\n"
+    "  0    done\n"
+    "  1    wrong usage or a value out of range; nothing is sent to the controller\n"
+    "  2    a link failure, with the panel's message on standard error\n"
+    "  3    no such controller, or several and none chosen\n"
+    "  4    a move ended without reaching its target (a limit switch, or STOP)\n"
+    "  130  interrupted (Ctrl+C); 143 terminated; 129 the console closed\n");
+
+struct CommandSpec {
+    const char* name;
+    Command command;
+    const char* syntax;
+    const char* summary;
+    QStringList options; // names of the command's own options
+};
+
+const std::vector<CommandSpec>& commandSpecs()
+{
+    static const std::vector<CommandSpec> specs = {
+        {"list", Command::List, "", "List the attached controllers: number and product string.", {}},
+        {"status", Command::Status, "", "One exchange; print the position and the six status indicators.", {}},
+        {"move", Command::Move, "POSITION",
+         "Move to POSITION (or by it, with --relative), in the operator's units, as GO or R pressed "
+         "with the mouse; wait until the controller is idle and print the final position.",
+         {QStringLiteral("relative"), QStringLiteral("no-wait")}},
+        {"jog", Command::Jog, "SPEED",
+         "Jog at SPEED (-10000 to 10000, the jog slider's scale) for --for SECONDS, then STOP and "
+         "wait until idle.",
+         {QStringLiteral("for")}},
+        {"stop", Command::Stop, "", "STOP, held until the controller reports idle.", {}},
+        {"zero", Command::Zero, "", "ZERO (define origin), held for three exchanges.", {}},
+        {"watch", Command::Watch, "",
+         "Print one line per exchange (every 30 ms): milliseconds since the start, the position, the "
+         "six status bits; until --for SECONDS have passed or the program is interrupted.",
+         {QStringLiteral("for"), QStringLiteral("format")}},
+        {"run", Command::Status, "FILE",
+         "Run the commands of FILE (- for standard input), one per line, on one open controller; "
+         "also `wait SECONDS`, and # comments.",
+         {}},
+        {"wait", Command::Wait, "SECONDS", "In a run file only: keep exchanging for SECONDS.", {}},
+    };
+    return specs;
+}
+
+const CommandSpec* findCommand(const QString& name)
+{
+    for (const CommandSpec& spec : commandSpecs())
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+QList<QCommandLineOption> globalOptions()
+{
+    return {
+        {{QStringLiteral("d"), QStringLiteral("device")},
+         QStringLiteral("The controller: its number, or its product string."), QStringLiteral("N|TEXT")},
+        {QStringLiteral("simulator"), QStringLiteral("Drive the simulated controllers, as kvx340-sim does.")},
+        {QStringLiteral("json"), QStringLiteral("Print JSON: one object per command, JSON lines for watch.")},
+        {QStringLiteral("settings"), QStringLiteral("Read settings (key=value lines) from FILE; options win."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("ratio"), QStringLiteral("Gear ratio, motor steps per unit (at least 0.01; 15)."),
+         QStringLiteral("RATIO")},
+        {QStringLiteral("reverse-motor"), QStringLiteral("Reverse Motor Direction.")},
+        {QStringLiteral("reverse-limit"), QStringLiteral("Reverse Limit Switch.")},
+        {QStringLiteral("limit-active-high"), QStringLiteral("Limit Switch Active on HI.")},
+        {QStringLiteral("max-speed"), QStringLiteral("Maximal speed, 0 to 255 (180)."), QStringLiteral("N")},
+        {QStringLiteral("acceleration"), QStringLiteral("Acceleration/deceleration, 0 to 255 (75)."),
+         QStringLiteral("N")},
+        {QStringLiteral("amplitude"), QStringLiteral("Motor current amplitude, 0 to 255 (160)."),
+         QStringLiteral("N")},
+        {QStringLiteral("idle-percent"), QStringLiteral("% of amplitude when idle, 0 to 100 (50)."),
+         QStringLiteral("N")},
+    };
+}
+
+QCommandLineOption commandOption(const QString& name)
+{
+    if (name == QLatin1String("relative"))
+        return {name, QStringLiteral("POSITION is a distance from where the axis stands (R).")};
+    if (name == QLatin1String("no-wait"))
+        return {name, QStringLiteral("Return once the move has started.")};
+    if (name == QLatin1String("for"))
+        return {name, QStringLiteral("How long, in seconds."), QStringLiteral("SECONDS")};
+    return {name, QStringLiteral("Output format: csv or jsonl (text by default)."), QStringLiteral("csv|jsonl")};
+}
+
+QStringList allCommandOptionNames()
+{
+    QStringList names;
+    for (const CommandSpec& spec : commandSpecs())
+        for (const QString& name : spec.options)
+            if (!names.contains(name))
+                names << name;
+    return names;
+}
+
+bool takesValue(const QString& argument)
+{
+    static const QStringList withValue = {
+        QStringLiteral("-d"),         QStringLiteral("--device"),    QStringLiteral("--settings"),
+        QStringLiteral("--ratio"),    QStringLiteral("--max-speed"), QStringLiteral("--acceleration"),
+        QStringLiteral("--amplitude"), QStringLiteral("--idle-percent"), QStringLiteral("--for"),
+        QStringLiteral("--format")};
+    return withValue.contains(argument);
+}
+
+// "-5" is a position or a speed, not an option: such arguments go after
+// "--", where the parser takes them as they are. Values of options stay.
+QStringList protectNegativeNumbers(const QStringList& arguments)
+{
+    static const QRegularExpression negative(QStringLiteral("^-[0-9.]"));
+    QStringList kept, numbers;
+    bool rest = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (rest) {
+            numbers << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            rest = true;
+            continue;
+        }
+        if (i > 0 && negative.match(argument).hasMatch() && !takesValue(arguments[i - 1]))
+            numbers << argument;
+        else
+            kept << argument;
+    }
+    if (!numbers.isEmpty())
+        kept << QStringLiteral("--") << numbers;
+    return kept;
+}
+
+std::optional<double> number(const QString& text)
+{
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> integer(const QString& text)
+{
+    bool ok = false;
+    const int value = QLocale::c().toInt(text.trimmed(), &ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<bool> yesNo(const QString& text)
+{
+    const QString word = text.trimmed().toLower();
+    if (word == QLatin1String("1") || word == QLatin1String("true") || word == QLatin1String("yes")
+        || word == QLatin1String("on"))
+        return true;
+    if (word == QLatin1String("0") || word == QLatin1String("false") || word == QLatin1String("no")
+        || word == QLatin1String("off"))
+        return false;
+    return std::nullopt;
+}
+
+// Sets one setting; the error text when the key or its value is wrong.
+QString applySetting(Settings& settings, const QString& key, const QString& value)
+{
+    const auto inRange = [&](int& slider, int maximum) -> QString {
+        const auto read = integer(value);
+        if (!read || *read < 0 || *read > maximum)
+            return QStringLiteral("%1 must be a whole number from 0 to %2, not \"%3\"").arg(key).arg(maximum).arg(value);
+        slider = *read;
+        return {};
+    };
+    const auto flag = [&](bool& option) -> QString {
+        const auto read = yesNo(value);
+        if (!read)
+            return QStringLiteral("%1 must be yes or no, not \"%2\"").arg(key, value);
+        option = *read;
+        return {};
+    };
+    if (key == QLatin1String("ratio")) {
+        const auto read = number(value);
+        if (!read)
+            return QStringLiteral("ratio is not a number: \"%1\"").arg(value);
+        if (*read < MinimumRatio)
+            return QStringLiteral("ratio must be at least 0.01, not %1").arg(value);
+        settings.demultiplication = applyRatio(value).demultiplication;
+        return {};
+    }
+    if (key == QLatin1String("reverse-motor"))
+        return flag(settings.reverseMotor);
+    if (key == QLatin1String("reverse-limit"))
+        return flag(settings.reverseLimit);
+    if (key == QLatin1String("limit-active-high"))
+        return flag(settings.limitActiveHigh);
+    if (key == QLatin1String("max-speed"))
+        return inRange(settings.sliders.Slider2, 255);
+    if (key == QLatin1String("acceleration"))
+        return inRange(settings.sliders.Slider3, 255);
+    if (key == QLatin1String("amplitude"))
+        return inRange(settings.sliders.Slider4, 255);
+    if (key == QLatin1String("idle-percent"))
+        return inRange(settings.sliders.Slider5, 100);
+    return QStringLiteral("unknown setting \"%1\"").arg(key);
+}
+
+QString readSettingsFile(Settings& settings, const QString& name, const FileReader& readFile)
+{
+    QByteArray contents;
+    if (!readFile(name, contents))
+        return QStringLiteral("cannot read the settings file %1").arg(name);
+    const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        const QString where = QStringLiteral("%1 line %2: ").arg(name).arg(i + 1);
+        if (equals < 0)
+            return where + QStringLiteral("not a key=value line");
+        const QString error = applySetting(settings, line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+        if (!error.isEmpty())
+            return where + error;
+    }
+    return {};
+}
+
+void addCommandOptions(QCommandLineParser& parser, const QStringList& names)
+{
+    for (const QString& name : names)
+        parser.addOption(commandOption(name));
+}
+
+// The step of one command, from its words and its own options.
+QString readStep(Step& step, const CommandSpec& spec, const QCommandLineParser& parser, const QStringList& words,
+                 const Settings& settings)
+{
+    step.command = spec.command;
+    const bool wantsArgument = *spec.syntax != '\0';
+    if (words.size() != (wantsArgument ? 1 : 0))
+        return wantsArgument ? QStringLiteral("%1 needs %2").arg(QLatin1String(spec.name), QLatin1String(spec.syntax))
+                             : QStringLiteral("%1 takes no argument").arg(QLatin1String(spec.name));
+    const QString value = wantsArgument ? words[0] : QString();
+    const auto seconds = [&](bool required) -> QString {
+        if (!parser.isSet(QStringLiteral("for")))
+            return required ? QStringLiteral("%1 needs --for SECONDS").arg(QLatin1String(spec.name)) : QString();
+        const auto read = number(parser.value(QStringLiteral("for")));
+        if (!read || *read <= 0)
+            return QStringLiteral("--for must be a number of seconds above 0, not \"%1\"")
+                .arg(parser.value(QStringLiteral("for")));
+        step.seconds = *read;
+        return {};
+    };
+    switch (spec.command) {
+    case Command::Move: {
+        step.relative = parser.isSet(QStringLiteral("relative"));
+        step.noWait = parser.isSet(QStringLiteral("no-wait"));
+        if (!number(value))
+            return QStringLiteral("the position is not a number: \"%1\"").arg(value);
+        const auto entry = readPositionEntry(value, settings.demultiplication);
+        if (!entry)
+            return positionOutOfRangeMessage(settings.demultiplication);
+        step.positionText = entry->text;
+        step.targetPosition = entry->targetPosition;
+        return {};
+    }
+    case Command::Jog: {
+        const auto speed = integer(value);
+        if (!speed || *speed < -MaxJogSpeed || *speed > MaxJogSpeed)
+            return QStringLiteral("the jog speed must be a whole number from -10000 to 10000, not \"%1\"").arg(value);
+        step.jogSpeed = *speed;
+        return seconds(true);
+    }
+    case Command::Watch:
+        if (parser.isSet(QStringLiteral("format"))) {
+            const QString format = parser.value(QStringLiteral("format"));
+            if (format == QLatin1String("csv"))
+                step.format = WatchFormat::Csv;
+            else if (format == QLatin1String("jsonl"))
+                step.format = WatchFormat::Jsonl;
+            else
+                return QStringLiteral("--format must be csv or jsonl, not \"%1\"").arg(format);
+        }
+        return seconds(false);
+    case Command::Wait: {
+        const auto read = number(value);
+        if (!read || *read < 0)
+            return QStringLiteral("wait needs a number of seconds, not \"%1\"").arg(value);
+        step.seconds = *read;
+        return {};
+    }
+    default:
+        return {};
+    }
+}
+
+QString readRunFile(Request& request, const QString& name, const FileReader& readFile)
+{
+    QByteArray contents;
+    if (!readFile(name, contents))
+        return QStringLiteral("cannot read the run file %1").arg(name);
+    const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QString where = QStringLiteral("%1 line %2: ").arg(name).arg(i + 1);
+        const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
+        const CommandSpec* spec = findCommand(words[0]);
+        if (!spec || spec->name == QLatin1String("run"))
+            return where + QStringLiteral("unknown command \"%1\"").arg(words[0]);
+        QCommandLineParser parser;
+        addCommandOptions(parser, spec->options);
+        if (!parser.parse(protectNegativeNumbers(QStringList{QStringLiteral("run")} + words)))
+            return where + parser.errorText();
+        Step step;
+        step.line = i + 1;
+        const QString error = readStep(step, *spec, parser, parser.positionalArguments().mid(1), request.settings);
+        if (!error.isEmpty())
+            return where + error;
+        request.steps.push_back(step);
+    }
+    return {};
+}
+
+QString generalHelp(QCommandLineParser& parser)
+{
+    QString text = parser.helpText();
+    text += QStringLiteral("\nCommands:\n");
+    for (const CommandSpec& spec : commandSpecs())
+        if (spec.command != Command::Wait)
+            text += QStringLiteral("  %1 %2\n      %3\n")
+                        .arg(QLatin1String(spec.name), QLatin1String(spec.syntax), QLatin1String(spec.summary));
+    text += QStringLiteral("\n`kvx340ctl COMMAND --help` describes one command.\n\n") + ExitStatuses;
+    return text;
+}
+
+Parsed failed(const QString& text) { return {Parsed::Kind::Error, {}, text}; }
+
+} // namespace
+
+bool readFileOrStdin(const QString& name, QByteArray& contents)
+{
+    QFile file(name);
+    const bool opened = name == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return false;
+    contents = file.readAll();
+    return file.error() == QFileDevice::NoError;
+}
+
+Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile)
+{
+    const QStringList protectedArguments = protectNegativeNumbers(arguments);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
+
+    // First pass: which command, with every option any command knows.
+    QCommandLineParser first;
+    first.addOptions(globalOptions());
+    first.addOption(help);
+    first.addOption(version);
+    addCommandOptions(first, allCommandOptionNames());
+    first.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
+    first.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                QStringLiteral("COMMAND [ARGUMENT]"));
+    if (!first.parse(protectedArguments))
+        return failed(first.errorText());
+    if (first.positionalArguments().isEmpty()) {
+        if (first.isSet(help)) {
+            // The options every command takes; each command's own come with its help.
+            QCommandLineParser general;
+            general.addOptions(globalOptions());
+            general.addOption(help);
+            general.addOption(version);
+            general.setApplicationDescription(first.applicationDescription());
+            general.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                          QStringLiteral("COMMAND [ARGUMENT]"));
+            return {Parsed::Kind::Help, {}, generalHelp(general)};
+        }
+        if (first.isSet(version))
+            return {Parsed::Kind::Version, {}, {}};
+        return failed(QStringLiteral("no command given; see kvx340ctl --help"));
+    }
+    const QString name = first.positionalArguments().constFirst();
+    const CommandSpec* spec = findCommand(name);
+    if (!spec || spec->command == Command::Wait)
+        return failed(QStringLiteral("unknown command \"%1\"; see kvx340ctl --help").arg(name));
+
+    // Second pass: the command's own options only.
+    QCommandLineParser parser;
+    parser.addOptions(globalOptions());
+    parser.addOption(help);
+    addCommandOptions(parser, spec->options);
+    parser.setApplicationDescription(QLatin1String(spec->summary));
+    parser.addPositionalArgument(QLatin1String(spec->name), QStringLiteral("The command."));
+    if (*spec->syntax)
+        parser.addPositionalArgument(QLatin1String(spec->syntax), QStringLiteral("Its argument."));
+    if (!parser.parse(protectedArguments))
+        return failed(QStringLiteral("%1: %2").arg(name, parser.errorText()));
+    if (parser.isSet(help))
+        return {Parsed::Kind::Help, {}, parser.helpText() + QLatin1Char('\n') + ExitStatuses};
+
+    Parsed parsed;
+    Request& request = parsed.request;
+    request.simulator = parser.isSet(QStringLiteral("simulator"));
+    request.json = parser.isSet(QStringLiteral("json"));
+    request.device = parser.value(QStringLiteral("device"));
+    if (parser.isSet(QStringLiteral("settings"))) {
+        const QString error = readSettingsFile(request.settings, parser.value(QStringLiteral("settings")), readFile);
+        if (!error.isEmpty())
+            return failed(error);
+    }
+    for (const char* key : {"ratio", "max-speed", "acceleration", "amplitude", "idle-percent"}) {
+        const QString option = QLatin1String(key);
+        if (!parser.isSet(option))
+            continue;
+        const QString error = applySetting(request.settings, option, parser.value(option));
+        if (!error.isEmpty())
+            return failed(error);
+    }
+    for (const char* key : {"reverse-motor", "reverse-limit", "limit-active-high"})
+        if (parser.isSet(QLatin1String(key)))
+            applySetting(request.settings, QLatin1String(key), QStringLiteral("yes"));
+
+    const QStringList words = parser.positionalArguments().mid(1);
+    if (spec->name == QLatin1String("run")) {
+        if (words.size() != 1)
+            return failed(QStringLiteral("run needs FILE"));
+        request.sequence = true;
+        const QString error = readRunFile(request, words[0], readFile);
+        if (!error.isEmpty())
+            return failed(error);
+    } else {
+        Step step;
+        const QString error = readStep(step, *spec, parser, words, request.settings);
+        if (!error.isEmpty())
+            return failed(error);
+        request.steps.push_back(step);
+    }
+    parsed.kind = Parsed::Kind::Run;
+    return parsed;
+}
+
+} // namespace kvx::ctl

@@ -1,0 +1,26 @@
+// Reads kvx340ctl's command line, its settings file and its run files into a
+// Request, or into the one line that says what was wrong.
+#pragma once
+
+#include "ctl_request.h"
+
+#include <QStringList>
+#include <functional>
+
+namespace kvx::ctl {
+
+struct Parsed {
+    enum class Kind { Run, Help, Version, Error } kind = Kind::Error;
+    Request request;
+    QString text; // Help: the help text; Error: the line naming what was wrong
+};
+
+// Reads a file by name ("-" for standard input); false when it cannot be read.
+using FileReader = std::function<bool(const QString& name, QByteArray& contents)>;
+
+bool readFileOrStdin(const QString& name, QByteArray& contents);
+
+// arguments[0] is the program's name, as in QCoreApplication::arguments().
+Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile = readFileOrStdin);
+
+} // namespace kvx::ctl

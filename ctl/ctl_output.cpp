@@ -1,0 +1,126 @@
+#include "ctl_output.h"
+
+#include "number_text.h"
+#include "status_words.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace kvx::ctl {
+namespace {
+
+struct Bit {
+    StatusElement element;
+    uint8_t bit;
+    const char* key;
+};
+
+// In the panel's order of its indicators.
+constexpr Bit Bits[] = {
+    {StatusElement::LeftLimit, StatusBit::LowerLimit, "leftLimit"},
+    {StatusElement::RightLimit, StatusBit::UpperLimit, "rightLimit"},
+    {StatusElement::Busy, StatusBit::Busy, "busy"},
+    {StatusElement::MaxSpeed, StatusBit::MaxSpeed, "maxSpeed"},
+    {StatusElement::Reverse, StatusBit::ReverseLimit, "reverse"},
+    {StatusElement::ActiveHigh, StatusBit::ActiveHigh, "activeHigh"},
+};
+
+bool isSet(const Reading& reading, const Bit& bit) { return (reading.frame.StatusByte & bit.bit) != 0; }
+
+QString compact(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// The position as the panel shows it, and as a number for scripts.
+double shownUnits(const Reading& reading) { return formatPosition(reading.units()).toDouble(); }
+
+void addReading(QJsonObject& object, const Reading& reading)
+{
+    object.insert(QStringLiteral("position"), shownUnits(reading));
+    object.insert(QStringLiteral("steps"), static_cast<double>(reading.frame.MotorPosition));
+    for (const Bit& bit : Bits)
+        object.insert(QLatin1String(bit.key), isSet(reading, bit));
+}
+
+} // namespace
+
+QString listText(const QStringList& products, bool json)
+{
+    if (json) {
+        QJsonArray controllers;
+        for (int i = 0; i < products.size(); ++i)
+            controllers.append(QJsonObject{{QStringLiteral("number"), i}, {QStringLiteral("product"), products[i]}});
+        return compact({{QStringLiteral("controllers"), controllers}}) + QLatin1Char('\n');
+    }
+    QString text;
+    for (int i = 0; i < products.size(); ++i)
+        text += QStringLiteral("%1 %2\n").arg(i).arg(products[i]);
+    return text;
+}
+
+QString statusText(const Reading& reading, bool json)
+{
+    if (json) {
+        QJsonObject object{{QStringLiteral("command"), QStringLiteral("status")}};
+        addReading(object, reading);
+        return compact(object) + QLatin1Char('\n');
+    }
+    QString text = QStringLiteral("Position: %1\n").arg(formatPosition(reading.units()));
+    for (const Bit& bit : Bits)
+        text += statusWords(bit.element, isSet(reading, bit)) + QLatin1Char('\n');
+    return text;
+}
+
+QString commandText(const char* command, const Reading& reading, const MoveOutcome* move, bool json)
+{
+    if (json) {
+        QJsonObject object{{QStringLiteral("command"), QLatin1String(command)}};
+        addReading(object, reading);
+        if (move) {
+            object.insert(QStringLiteral("target"), formatPosition(move->targetUnits).toDouble());
+            if (move->waited)
+                object.insert(QStringLiteral("reached"), move->reached);
+        }
+        return compact(object) + QLatin1Char('\n');
+    }
+    QString text = QStringLiteral("Position: %1").arg(formatPosition(reading.units()));
+    if (move && !move->waited)
+        text += QStringLiteral(" (moving to %1)").arg(formatPosition(move->targetUnits));
+    else if (move && !move->reached)
+        text += QStringLiteral(" (target %1 not reached)").arg(formatPosition(move->targetUnits));
+    return text + QLatin1Char('\n');
+}
+
+QString watchHeader(WatchFormat format)
+{
+    if (format != WatchFormat::Csv)
+        return {};
+    QString text = QStringLiteral("ms,position");
+    for (const Bit& bit : Bits)
+        text += QLatin1Char(',') + QLatin1String(bit.key);
+    return text + QLatin1Char('\n');
+}
+
+QString watchLine(WatchFormat format, qint64 milliseconds, const Reading& reading)
+{
+    if (format == WatchFormat::Jsonl) {
+        QJsonObject object{{QStringLiteral("ms"), milliseconds}};
+        addReading(object, reading);
+        return compact(object) + QLatin1Char('\n');
+    }
+    const QString position = formatPosition(reading.units());
+    QString text = format == WatchFormat::Csv ? QStringLiteral("%1,%2").arg(milliseconds).arg(position)
+                                              : QStringLiteral("%1 ms  %2").arg(milliseconds, 7).arg(position, 12);
+    for (const Bit& bit : Bits) {
+        const bool set = isSet(reading, bit);
+        if (format == WatchFormat::Csv)
+            text += set ? QStringLiteral(",1") : QStringLiteral(",0");
+        else if (set)
+            text += QStringLiteral("  ") + statusName(bit.element);
+    }
+    return text + QLatin1Char('\n');
+}
+
+} // namespace kvx::ctl

@@ -1,0 +1,93 @@
+// One run of kvx340ctl on one controller: list, choose and open it, run the
+// commands on the panel's 30 ms exchange, close it. The commands set the
+// motion request state exactly as the panel's mouse handlers do, so the
+// frames are the panel's.
+#pragma once
+
+#include "ctl_output.h"
+#include "ctl_request.h"
+#include "motion_state.h"
+#include "usb_link.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTextStream>
+#include <QTimer>
+
+namespace kvx::ctl {
+
+namespace ExitStatus {
+inline constexpr int Done = 0;
+inline constexpr int Usage = 1;
+inline constexpr int LinkFailure = 2;
+inline constexpr int NoController = 3;
+inline constexpr int TargetMissed = 4;
+} // namespace ExitStatus
+
+// A STOP on interruption is held this long at most before the close.
+inline constexpr int InterruptStopMs = 2000;
+inline constexpr int ExchangePeriodMs = 30;
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    Session(UsbLink& link, Request request, QTextStream& out, QTextStream& err);
+
+    // Lists the controllers and opens the chosen one; the first exchange
+    // follows at once. False when it has already ended (a listing, or a
+    // failure): exitStatus() then says how.
+    bool start();
+
+    // Ctrl+C, SIGTERM, a closed console. During a move, a jog or a sequence
+    // STOP is held until idle (2 s at most) before the close; otherwise, and
+    // on a second interruption, the controller is closed at once.
+    void interrupt(int exitStatus);
+
+    bool ended() const { return ended_; }
+    int exitStatus() const { return exitStatus_; }
+
+signals:
+    void finished(int exitStatus);
+
+private:
+    enum class Phase { Held, Released, Stopping, StopReleased, Interrupted };
+
+    bool chooseController(const QStringList& products, uint32_t& device);
+    void beginStep();
+    void nextStep();
+    void tick();
+    void advance(const Reading& reading);
+    void advanceMove(const Reading& reading);
+    void advanceStop(const Reading& reading, const char* command);
+    void pressStopNow();
+    void closeAndEnd(int status);
+    void end(int status);
+    void print(const QString& text);
+    void printError(const QString& text);
+    void printPanelMessage(const QString& text);
+    const Step& step() const { return request_.steps[stepIndex_]; }
+
+    UsbLink& link_;
+    Request request_;
+    QTextStream& out_;
+    QTextStream& err_;
+    MotionState state_;
+    SliderValues sliders_;
+    double targetPosition_ = 0;
+    QTimer timer_;
+    QStringList products_;
+
+    std::size_t stepIndex_ = 0;
+    Phase phase_ = Phase::Held;
+    int phaseTicks_ = 0;
+    QElapsedTimer stepClock_;
+    QElapsedTimer interruptClock_;
+    int64_t moveStartSteps_ = 0;
+    int64_t moveTargetSteps_ = 0;
+    bool open_ = false;
+    bool ended_ = false;
+    int interruptStatus_ = 0;
+    int exitStatus_ = ExitStatus::Done;
+};
+
+} // namespace kvx::ctl

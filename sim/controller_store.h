@@ -1,0 +1,57 @@
+// Keeps a simulated controller as a powered one would be kept between
+// programs: its axis is saved when a program closes it or ends, and the next
+// program that opens it finds it advanced by the time that passed. While a
+// program holds it open, no other program can open it.
+#pragma once
+
+#include "axis_model.h"
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace kvx::sim {
+
+// Names the folder that replaces the user's runtime folder; "off" keeps
+// nothing (tests run every program on fresh controllers).
+inline constexpr const char* StateFolderVariable = "KVX340_SIM_STATE_DIR";
+
+struct SavedAxis {
+    AxisModel::Snapshot axis;
+    double savedAt = 0.0; // wall-clock seconds since the epoch
+};
+
+std::string encodeSavedAxis(const SavedAxis& saved);
+std::optional<SavedAxis> decodeSavedAxis(const std::string& text);
+
+double wallClockNow();
+
+class ControllerStore {
+public:
+    virtual ~ControllerStore() = default;
+    // Claims the controller for this program: false when another program
+    // holds it. What was saved of it, if anything, comes in saved.
+    virtual bool claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved) = 0;
+    // Saves the controller and lets other programs have it.
+    virtual void release(std::size_t index, const SavedAxis& state) = 0;
+};
+
+// One locked file per controller, in $XDG_RUNTIME_DIR (the temporary
+// folder on Windows) or the folder KVX340_SIM_STATE_DIR names. Without a
+// folder every claim succeeds and nothing is kept.
+class FileControllerStore final : public ControllerStore {
+public:
+    ~FileControllerStore() override;
+    bool claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved) override;
+    void release(std::size_t index, const SavedAxis& state) override;
+
+    // The folder, or empty when nothing is kept.
+    static std::string folder();
+
+private:
+    struct Held;
+    std::map<std::size_t, Held*> held_;
+};
+
+} // namespace kvx::sim

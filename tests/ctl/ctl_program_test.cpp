@@ -1,0 +1,400 @@
+// The real kvx340ctl on the simulator's library: its frames beside the
+// panel's own mouse commands on the same library, its exit statuses, its
+// end on a signal, and the simulated controller kept between programs.
+#include "device_list.h"
+#include "frm_main.h"
+#include "recording_end.h"
+#include "usb_library.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+#ifndef Q_OS_WIN
+#include <csignal>
+#endif
+
+using namespace kvx;
+
+namespace {
+
+const char* const FrameLog = "KVX340_SIM_FRAME_LOG";
+const char* const CallLog = "KVX340_SIM_CALL_LOG";
+const char* const StateFolder = "KVX340_SIM_STATE_DIR";
+
+struct Ended {
+    int exit = -1;
+    QString out, err;
+};
+
+class CtlProgram : public ::testing::Test {
+protected:
+    QString file(const char* name) const { return folder.filePath(QLatin1String(name)); }
+
+    QProcess* start(const QStringList& arguments, const QList<QPair<QString, QString>>& variables = {})
+    {
+        auto* process = new QProcess;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const auto& [name, value] : variables)
+            environment.insert(name, value);
+        process->setProcessEnvironment(environment);
+        process->start(QStringLiteral(CTL_PROGRAM), QStringList{QStringLiteral("--simulator")} + arguments);
+        EXPECT_TRUE(process->waitForStarted(10000));
+        processes.emplace_back(process);
+        return process;
+    }
+
+    static Ended finish(QProcess* process, int timeoutMs = 30000)
+    {
+        EXPECT_TRUE(process->waitForFinished(timeoutMs));
+        return {process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1,
+                QString::fromUtf8(process->readAllStandardOutput()), QString::fromUtf8(process->readAllStandardError())};
+    }
+
+    Ended ctl(const QString& line, const QList<QPair<QString, QString>>& variables = {})
+    {
+        return finish(start(line.split(QLatin1Char(' '), Qt::SkipEmptyParts), variables));
+    }
+
+    static QStringList lines(const QString& path)
+    {
+        QFile log(path);
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir folder;
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+// The frames of one command, as the controller would tell them apart: the
+// toggle bit left out and repeats of one frame taken once. Checks that the
+// toggle alternates, starting set.
+QStringList distinctFrames(const QStringList& frames)
+{
+    QStringList distinct;
+    for (int i = 0; i < frames.size(); ++i) {
+        QString frame = frames[i];
+        const int command = frame.mid(6, 2).toInt(nullptr, 16);
+        EXPECT_EQ((command & 0x80) != 0, i % 2 == 0) << "frame " << i;
+        frame.replace(6, 2, QStringLiteral("%1").arg(command & 0x7F, 2, 16, QLatin1Char('0')));
+        if (distinct.isEmpty() || distinct.last() != frame)
+            distinct << frame;
+    }
+    return distinct;
+}
+
+// The panel on the simulator's library, opened as the dialog opens it, its
+// commands given with the mouse and its ticks given by hand, 30 ms apart.
+class PanelOnSimulator {
+public:
+    explicit PanelOnSimulator(const QString& frameLog) : frameLog_(frameLog)
+    {
+        state.Demultiplication = 15;
+        listDevices(link, state); // fresh controllers
+        link.SI_SetTimeouts(10000, 10000);
+        EXPECT_EQ(link.SI_Open(0, &state.DeviceHandle), 0);
+        panel.showMessage = [](const QString&) {};
+        panel.show();
+        QApplication::processEvents();
+        panel.Timer1->stop();
+        qputenv(FrameLog, frameLog_.toLocal8Bit());
+    }
+    ~PanelOnSimulator()
+    {
+        qunsetenv(FrameLog);
+        link.SI_Close(state.DeviceHandle);
+    }
+
+    void tick()
+    {
+        if (ticked_)
+            QTest::qWait(30);
+        ticked_ = true;
+        panel.Timer1_Timer();
+    }
+    void ticks(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            tick();
+    }
+    void tickUntilIdle()
+    {
+        do
+            tick();
+        while (state.DriveBusy);
+    }
+    void tickFor(int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        do
+            tick();
+        while (clock.elapsed() < ms);
+    }
+    void press(QPushButton* button, int heldTicks = 3)
+    {
+        QTest::mousePress(button, Qt::LeftButton);
+        ticks(heldTicks);
+        QTest::mouseRelease(button, Qt::LeftButton);
+    }
+    void stop()
+    {
+        QTest::mousePress(panel.Command1, Qt::LeftButton);
+        tickUntilIdle();
+        QTest::mouseRelease(panel.Command1, Qt::LeftButton);
+        tick();
+    }
+
+    MotionState state;
+    UsbLibrary link{QStringLiteral(SIM_LIBRARY_PATH), QStringLiteral("kvx340sim"), LibrarySource::Simulator};
+    test::RecordingEnd end;
+    frmMain panel{state, link, end};
+
+private:
+    QString frameLog_;
+    bool ticked_ = false;
+};
+
+struct FramesCase {
+    const char* command;
+    std::function<void(PanelOnSimulator&)> panel;
+};
+
+const FramesCase FramesCases[] = {
+    {"move 10",
+     [](PanelOnSimulator& p) {
+         p.panel.Text2->setText(QStringLiteral("10"));
+         p.press(p.panel.Go);
+         p.tickUntilIdle();
+     }},
+    {"move --relative -4",
+     [](PanelOnSimulator& p) {
+         p.panel.Text2->setText(QStringLiteral("-4"));
+         p.press(p.panel.Command7);
+         p.tickUntilIdle();
+     }},
+    {"zero",
+     [](PanelOnSimulator& p) {
+         p.press(p.panel.Command2);
+         p.tick();
+     }},
+    {"stop", [](PanelOnSimulator& p) { p.stop(); }},
+    {"jog 3000 --for 0.3",
+     [](PanelOnSimulator& p) {
+         p.panel.Slider1->setValue(3000);
+         p.panel.Slider1_Click();
+         p.tickFor(300);
+         p.stop();
+     }},
+};
+
+TEST_F(CtlProgram, FramesAreThoseOfThePanelsMouseCommands)
+{
+    for (const FramesCase& c : FramesCases) {
+        const QString ctlLog = file("ctl-frames"), panelLog = file("panel-frames");
+        QFile::remove(ctlLog);
+        QFile::remove(panelLog);
+        const Ended ended = ctl(QStringLiteral("-d 0 ") + QLatin1String(c.command), {{FrameLog, ctlLog}});
+        EXPECT_EQ(ended.exit, 0) << c.command << ended.err.toStdString();
+        {
+            PanelOnSimulator panel(panelLog);
+            c.panel(panel);
+        }
+        const QStringList ctlFrames = lines(ctlLog), panelFrames = lines(panelLog);
+        EXPECT_FALSE(ctlFrames.isEmpty()) << c.command;
+        // The command itself, every byte: held for three exchanges, let go.
+        EXPECT_EQ(ctlFrames.mid(0, 5), panelFrames.mid(0, 5)) << c.command;
+        // The wait for the axis: as long as it takes, the same frames.
+        EXPECT_EQ(distinctFrames(ctlFrames), distinctFrames(panelFrames)) << c.command;
+    }
+}
+
+TEST_F(CtlProgram, WatchExchangesEvery30msWithoutRequests)
+{
+    const Ended ended = ctl(QStringLiteral("-d 1 watch --for 1 --format csv"), {{FrameLog, file("frames")}});
+    ASSERT_EQ(ended.exit, 0) << ended.err.toStdString();
+    QStringList rows = ended.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_FALSE(rows.isEmpty());
+    EXPECT_EQ(rows.takeFirst(), QLatin1String("ms,position,leftLimit,rightLimit,busy,maxSpeed,reverse,activeHigh"));
+    ASSERT_GE(rows.size(), 25);
+    EXPECT_LE(rows.size(), 40);
+    std::vector<int> gaps;
+    for (int i = 1; i < rows.size(); ++i)
+        gaps.push_back(rows[i].section(QLatin1Char(','), 0, 0).toInt() - rows[i - 1].section(QLatin1Char(','), 0, 0).toInt());
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    const int median = gaps[gaps.size() / 2];
+    EXPECT_GE(median, 26);
+    EXPECT_LE(median, 36);
+    EXPECT_EQ(rows.first().section(QLatin1Char(','), 0, 0).toInt(), 0); // the first exchange at once
+    // The enable bit and the toggle only, as status sends.
+    const QStringList frames = lines(file("frames"));
+    EXPECT_EQ(frames.size(), rows.size());
+    for (const QString& frame : frames)
+        EXPECT_EQ(frame.mid(6, 2).toInt(nullptr, 16) & 0x7F, 8) << frame.toStdString();
+}
+
+TEST_F(CtlProgram, ExitStatuses)
+{
+    struct Case {
+        const char* line;
+        const char* faults;
+        int exit;
+        const char* err; // the start of standard error
+    };
+    const Case cases[] = {
+        {"-d 0 status", "", 0, ""},
+        {"-d 0 move abc", "", 1, "kvx340ctl: the position is not a number: \"abc\""},
+        {"-d 0 move 5", "fail-read@2", 2,
+         "Error writing to USB. Read  0 of  12 bytes. Application is aborting. Reset hardware and try again."},
+        {"-d 0 status", "open-fails", 2,
+         "Error opening device: KVX-340 X. Application is aborting. Reset hardware and try again."},
+        {"-d 0 status", "count-fails", 2, "Error finding USB device. Aborting application."},
+        {"status", "", 3, "kvx340ctl: several controllers attached; choose one with -d:"},
+        {"-d 2 status", "", 3, "kvx340ctl: no controller number 2"},
+        {"status", "no-devices", 3, "kvx340ctl: no controller attached"},
+        // Told the switches are active-high, the axis takes both as pressed.
+        {"-d 0 --limit-active-high move 10", "", 4, ""},
+    };
+    for (const Case& c : cases) {
+        const QString log = file("calls");
+        QFile::remove(log);
+        const Ended ended = ctl(QLatin1String(c.line), {{"KVX340_SIM_FAULTS", QLatin1String(c.faults)}, {CallLog, log}});
+        EXPECT_EQ(ended.exit, c.exit) << c.line << " " << c.faults;
+        const QString expected = QLatin1String(c.err);
+        EXPECT_EQ(ended.err.left(expected.size()), expected) << c.line << ": " << ended.err.toStdString();
+        // A failed exchange ends as the panel does: no close.
+        EXPECT_EQ(lines(log).contains(QStringLiteral("SI_Close 0")), c.exit == 0 || c.exit == 4) << c.line;
+    }
+}
+
+TEST_F(CtlProgram, BadInputSendsNothing)
+{
+    const char* const cases[] = {
+        "-d 0 move x1", "-d 0 move 1e12", "-d 0 --ratio 0.001 status", "-d 0 --bogus status",
+        "-d 0 jog 20000 --for 1", "-d 0 status --settings missing-file.conf", "-d 0 run missing-file.run",
+        "-d 0 --settings malformed.conf status", "-d 0 run bad.run",
+    };
+    QFile malformed(file("malformed.conf"));
+    ASSERT_TRUE(malformed.open(QIODevice::WriteOnly));
+    malformed.write("ratio=15\nspeed is fast\n");
+    malformed.close();
+    QFile bad(file("bad.run"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("move 10\nstatus\njog 1 --for never\n");
+    bad.close();
+    for (const char* line : cases) {
+        const QString log = file("calls");
+        QFile::remove(log);
+        QString arguments = QLatin1String(line);
+        arguments.replace(QLatin1String("malformed.conf"), file("malformed.conf"))
+            .replace(QLatin1String("bad.run"), file("bad.run"));
+        const Ended ended = ctl(arguments, {{CallLog, log}});
+        EXPECT_EQ(ended.exit, 1) << line;
+        EXPECT_EQ(ended.err.count(QLatin1Char('\n')), 1) << line << ": " << ended.err.toStdString();
+        EXPECT_TRUE(lines(log).isEmpty()) << line;
+    }
+    EXPECT_TRUE(ctl(QStringLiteral("run ") + file("bad.run")).err.contains(QLatin1String("line 3")));
+}
+
+TEST_F(CtlProgram, RunIsOneSessionOnOneOpenController)
+{
+    QFile sequence(file("scan.run"));
+    ASSERT_TRUE(sequence.open(QIODevice::WriteOnly));
+    sequence.write("# a short scan\nmove 2\nstatus\nmove --relative 1\nwait 0.1\nzero\nstatus\n");
+    sequence.close();
+    const Ended ended = ctl(QStringLiteral("-d 0 --json run ") + file("scan.run"), {{CallLog, file("calls")}});
+    EXPECT_EQ(ended.exit, 0) << ended.err.toStdString();
+    const QStringList out = ended.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(out.size(), 5);
+    EXPECT_TRUE(out[1].contains(QLatin1String("\"position\":2,"))) << out[1].toStdString();
+    EXPECT_TRUE(out[2].contains(QLatin1String("\"position\":3,"))) << out[2].toStdString();
+    EXPECT_TRUE(out[4].contains(QLatin1String("\"position\":0,"))) << out[4].toStdString();
+    const QStringList calls = lines(file("calls"));
+    EXPECT_EQ(calls.filter(QStringLiteral("SI_Open")).size(), 1);
+    EXPECT_EQ(calls.filter(QStringLiteral("SI_Close")).size(), 1);
+}
+
+// Ctrl+C and SIGTERM come from a POSIX shell; on Windows, the console's
+// events cannot be sent to a program from a test (checked by hand).
+TEST_F(CtlProgram, SignalDuringAMoveSendsStopBeforeTheClose)
+{
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "POSIX signals";
+#else
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        const QString log = file("calls");
+        QFile::remove(log);
+        QProcess* process = start({QStringLiteral("-d"), QStringLiteral("0"), QStringLiteral("move"),
+                                   QStringLiteral("3000")},
+                                  {{CallLog, log}});
+        // Under way: GO released, the click's position mode (0x28) sent.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lines(log).contains(QStringLiteral("SI_Write 0 command 28")); },
+                                    10000));
+        ::kill(pid_t(process->processId()), signalNumber);
+        const Ended ended = finish(process);
+        EXPECT_EQ(ended.exit, 128 + signalNumber);
+        const QStringList calls = lines(log);
+        const qsizetype stop = calls.indexOf(QStringLiteral("SI_Write 0 command 2a"));
+        EXPECT_GE(stop, 0) << calls.join(QLatin1Char('\n')).toStdString();
+        EXPECT_GT(calls.indexOf(QStringLiteral("SI_Close 0")), stop);
+    }
+#endif
+}
+
+TEST_F(CtlProgram, SimulatedControllerKeepsItsStateBetweenPrograms)
+{
+    const QList<QPair<QString, QString>> kept = {{StateFolder, folder.path()}};
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 move 10"), kept).exit, 0);
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 status"), kept).out.section(QLatin1Char('\n'), 0, 0),
+              QLatin1String("Position: 10.00"));
+    // A move left running goes on while no program has the controller.
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 move 40 --no-wait"), kept).exit, 0);
+    QTest::qWait(1500);
+    EXPECT_TRUE(ctl(QStringLiteral("-d 0 status --json"), kept).out.contains(QLatin1String("\"position\":40,")));
+    // The origin too; and each controller on its own.
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 zero"), kept).exit, 0);
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 status"), kept).out.section(QLatin1Char('\n'), 0, 0),
+              QLatin1String("Position: 0.00"));
+    EXPECT_EQ(ctl(QStringLiteral("-d 1 status"), kept).out.section(QLatin1Char('\n'), 0, 0),
+              QLatin1String("Position: 0.00"));
+    // Without a folder, nothing is kept.
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 move 10")).exit, 0);
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 status")).out.section(QLatin1Char('\n'), 0, 0),
+              QLatin1String("Position: 0.00"));
+}
+
+TEST_F(CtlProgram, ControllerHeldByOneProgramCannotBeOpenedByAnother)
+{
+    const QList<QPair<QString, QString>> kept = {{StateFolder, folder.path()}};
+    QProcess* holder = start({QStringLiteral("-d"), QStringLiteral("0"), QStringLiteral("watch"),
+                              QStringLiteral("--for"), QStringLiteral("3")},
+                             kept);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return holder->canReadLine(); }, 10000));
+    const Ended second = ctl(QStringLiteral("-d 0 status"), kept);
+    EXPECT_EQ(second.exit, 2);
+    EXPECT_EQ(second.err, "Error opening device: KVX-340 X. Application is aborting. Reset hardware and try again.\n");
+    // The panel meets the same refusal, and so takes its "Error opening device" path.
+    qputenv(StateFolder, folder.path().toLocal8Bit());
+    UsbLibrary link(QStringLiteral(SIM_LIBRARY_PATH), QStringLiteral("kvx340sim"), LibrarySource::Simulator);
+    MotionState state;
+    listDevices(link, state);
+    UsbHandle handle = nullptr;
+    EXPECT_NE(link.SI_Open(0, &handle), 0);
+    EXPECT_EQ(link.SI_Open(1, &handle), 0); // the other controller is free
+    link.SI_Close(handle);
+    qputenv(StateFolder, "off");
+    EXPECT_EQ(finish(holder).exit, 0);
+    EXPECT_EQ(ctl(QStringLiteral("-d 0 status"), kept).exit, 0);
+}
+
+} // namespace
