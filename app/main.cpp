@@ -2,10 +2,8 @@
 // USB library they bind: the vendor's, or the simulated controllers.
 #include "program.h"
 #include "program_icon.h"
-#include "usb_library.h"
-#ifdef KVX_SIMULATOR_EDITION
 #include "simulator_location.h"
-#endif
+#include "usb_library.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -33,7 +31,8 @@ int main(int argc, char** argv)
     kvx::UsbLibrary link(kvx::simulatorLibraryPath(QCoreApplication::applicationDirPath()),
                          QStringLiteral("kvx340sim"), kvx::LibrarySource::Simulator);
 #else
-    kvx::UsbLibrary link(QStringLiteral("SiUSBXp"));
+    const kvx::LibraryChoice usb = kvx::hardwareLibrary(QCoreApplication::applicationDirPath());
+    kvx::UsbLibrary link(usb.name, usb.displayName, usb.source);
 #endif
 
     kvx::Program program(link);
