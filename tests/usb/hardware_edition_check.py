@@ -4,7 +4,9 @@ usbdevfs traffic:
 - it lists both controllers, opens the first, moves it to 12.5 (188 steps
   sent with the offset 2^30) and on Exit closes the link once, exit code 0;
 - a controller unplugged while the panel runs ends the program with its
-  write failure message and exit code 1, without a close request.
+  write failure message and exit code 1, without a close request;
+- a controller another program holds gives "Error opening device" and exit
+  code 1.
 
 Usage (inside with-desktop):
   hardware_edition_check.py PATH/TO/kvx340-usb-emulator PATH/TO/kvx340
@@ -31,6 +33,9 @@ def started(log, *faults):
 
 
 def lines(log):
+    """The log's lines; none when nothing was logged."""
+    if not os.path.exists(log):
+        return []
     with open(log) as f:
         return [line.strip() for line in f]
 
@@ -115,8 +120,33 @@ def unplug(tmp):
     return failures
 
 
+def held_elsewhere(tmp):
+    log = os.path.join(tmp, "usb-held")
+    emulator = started(log, "--held-elsewhere")
+    try:
+        app = ui.application()
+        ui.click(ui.find(ui.window(app, DIALOG), "push button", "OK"))
+        alert = ui.find(app, "alert", timeout=30)
+        texts = [node.name for node in ui.walk(alert) if ui.role(node) == "label"]
+        ui.click(ui.find(alert, "push button", "OK"))
+        code = emulator.wait(timeout=20)
+    finally:
+        if emulator.poll() is None:
+            emulator.kill()
+            emulator.wait()
+    failures = []
+    if not any(t.startswith("Error opening device: KVX-340 X. Application is aborting.") for t in texts):
+        failures.append(f"message {texts}")
+    if code != 1:
+        failures.append(f"exit code {code}")
+    if link_requests(log):
+        failures.append(f"link requests {link_requests(log)}")
+    return failures
+
+
 failed = 0
-for name, check in (("move to 12.5 and Exit", move_and_exit), ("unplugged mid-run", unplug)):
+for name, check in (("move to 12.5 and Exit", move_and_exit), ("unplugged mid-run", unplug),
+                    ("held by another program", held_elsewhere)):
     with tempfile.TemporaryDirectory() as tmp:
         found = check(tmp)
     print(f"{name}: {'ok' if not found else 'FAILED: ' + '; '.join(found)}", flush=True)
