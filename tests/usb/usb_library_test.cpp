@@ -89,6 +89,9 @@ struct Case {
     std::vector<std::string> log;
 };
 
+// Named by its case in test listings, not by its bytes.
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 const std::string EnableAnswer = answerTo(EnableFrame);
 const std::vector<std::string> OpenX = {"X claim", "X clear-halt 81", "X clear-halt 01", "X request flush",
                                         "X request open"};
