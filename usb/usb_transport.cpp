@@ -96,6 +96,34 @@ int readString(libusb_device_handle* handle, uint8_t index, unsigned timeout, st
     return UsbStatus::Success;
 }
 
+// The same string as the kernel read it when the device arrived, from sysfs:
+// readable by anyone, so that a controller the user may not open is still
+// listed by its name.
+bool readSysfsString(libusb_device* device, const char* attribute, std::string& text)
+{
+    std::array<uint8_t, MaxPortDepth> ports{};
+    const int depth = libusb_get_port_numbers(device, ports.data(), int(ports.size()));
+    if (depth <= 0)
+        return false;
+    std::string path = "/sys/bus/usb/devices/" + std::to_string(libusb_get_bus_number(device)) + "-";
+    for (int i = 0; i < depth; ++i)
+        path += (i ? "." : "") + std::to_string(ports[i]);
+    path.append("/").append(attribute);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char line[ProductStringCapacity + 2] = {};
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    if (!read)
+        return false;
+    text = line;
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    text.resize(std::min(text.size(), ProductStringCapacity));
+    return true;
+}
+
 int linkRequest(libusb_device_handle* handle, uint16_t value, unsigned timeout)
 {
     return libusb_control_transfer(handle, LinkRequest::RequestType, LinkRequest::Request, value, 0, nullptr, 0,
@@ -228,6 +256,12 @@ int UsbTransport::getProductString(uint32_t deviceNumber, void* buffer, uint32_t
         if (libusb_open(device, &handle) == LIBUSB_SUCCESS) {
             status = readString(handle, index, timeout, text);
             libusb_close(handle);
+        } else if (readSysfsString(device,
+                                   options == ProductOption::SerialNumber ? "serial"
+                                   : options == ProductOption::Description ? "product"
+                                                                           : "manufacturer",
+                                   text)) {
+            status = UsbStatus::Success;
         }
     }
     libusb_unref_device(device);

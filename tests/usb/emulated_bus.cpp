@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <utility>
 
 namespace kvx::usbtest {
@@ -78,8 +79,13 @@ struct Log {
 
 } // namespace
 
+constexpr const char* ProductString = "KVX-340 stepper controller (emulated)";
+constexpr const char* ManufacturerString = "KVX test bench";
+
 struct EmulatedBus::Testbed {
     UMockdevTestbed* bed = nullptr;
+    std::string root;               // the testbed's folder, /dev inside it
+    std::vector<std::string> nodes; // each controller's device node
     Log log;
 };
 
@@ -336,9 +342,9 @@ private:
             else if (index == StringSerial)
                 d = stringDescriptor(spec_.serial);
             else if (index == StringProduct)
-                d = stringDescriptor("KVX-340 stepper controller (emulated)");
+                d = stringDescriptor(ProductString);
             else if (index == StringManufacturer)
-                d = stringDescriptor("KVX test bench");
+                d = stringDescriptor(ManufacturerString);
             const std::size_t n = std::min<std::size_t>({d.size(), length, std::size_t(urb->buffer_length - 8)});
             std::copy_n(d.begin(), n, setup + 8);
             urb->actual_length = int(n);
@@ -459,6 +465,9 @@ EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const s
     : testbed_(std::make_unique<Testbed>())
 {
     testbed_->bed = umockdev_testbed_new();
+    gchar* root = umockdev_testbed_get_root_dir(testbed_->bed);
+    testbed_->root = root;
+    g_free(root);
     testbed_->log.path = logPath;
     // The root hub the controllers hang from: listed, but no controller.
     umockdev_testbed_add_from_string(testbed_->bed,
@@ -483,10 +492,13 @@ EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const s
         std::snprintf(record, sizeof record,
                       "P: /devices/usb1/1-%d\nN: bus/usb/001/%03d\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
                       "E: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=%03d\nE: DEVNAME=%s\nA: busnum=1\\n\n"
-                      "A: devnum=%d\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\nH: descriptors=%s\n",
-                      spec.port, devnum, devnum, node, devnum, hex(d.data(), d.size()).c_str());
+                      "A: devnum=%d\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\nA: serial=%s\\n\n"
+                      "A: product=%s\\n\nA: manufacturer=%s\\n\nH: descriptors=%s\n",
+                      spec.port, devnum, devnum, node, devnum, spec.serial.c_str(), ProductString,
+                      ManufacturerString, hex(d.data(), d.size()).c_str());
         umockdev_testbed_add_from_string(testbed_->bed, record, nullptr);
         devices_.push_back(std::move(device));
+        testbed_->nodes.push_back(testbed_->root + node);
         ++devnum;
     }
 }
@@ -496,7 +508,13 @@ EmulatedBus::~EmulatedBus()
     g_object_unref(testbed_->bed);
 }
 
-void EmulatedBus::reset(std::size_t controller, const ControllerFaults& faults) { devices_.at(controller)->reset(faults); }
+void EmulatedBus::reset(std::size_t controller, const ControllerFaults& faults)
+{
+    devices_.at(controller)->reset(faults);
+    // A node nobody may open: the open fails with EACCES before any ioctl,
+    // for a process without the capability to override file modes.
+    chmod(testbed_->nodes.at(controller).c_str(), faults.refuseOpen ? 0 : 0644);
+}
 
 void EmulatedBus::unplug(std::size_t controller) { devices_.at(controller)->unplug(); }
 

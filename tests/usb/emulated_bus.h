@@ -31,7 +31,9 @@ struct ControllerSpec {
 struct ControllerFaults {
     bool driverBound = false;  // a serial driver holds the interface
     bool heldElsewhere = false; // another program has claimed the interface
-    bool refuseOpen = false;   // the device node may not be opened (EACCES)
+    // The device node may not be opened (EACCES). Root may open any file: a
+    // process running as root must set aside CAP_DAC_OVERRIDE for this.
+    bool refuseOpen = false;
     double unplugAfter = -1;   // seconds after the open request; < 0: never
     bool silent = false;       // takes frames but never answers
 };

@@ -5,8 +5,8 @@ usbdevfs traffic:
   sent with the offset 2^30) and on Exit closes the link once, exit code 0;
 - a controller unplugged while the panel runs ends the program with its
   write failure message and exit code 1, without a close request;
-- a controller another program holds gives "Error opening device" and exit
-  code 1.
+- a controller another program holds, and one the user may not open, give
+  "Error opening device" with its name, and exit code 1.
 
 Usage (inside with-desktop):
   hardware_edition_check.py PATH/TO/kvx340-usb-emulator PATH/TO/kvx340
@@ -120,9 +120,9 @@ def unplug(tmp):
     return failures
 
 
-def held_elsewhere(tmp):
-    log = os.path.join(tmp, "usb-held")
-    emulator = started(log, "--held-elsewhere")
+def not_opened(tmp, fault):
+    log = os.path.join(tmp, "usb-not-opened")
+    emulator = started(log, fault)
     try:
         app = ui.application()
         ui.click(ui.find(ui.window(app, DIALOG), "push button", "OK"))
@@ -146,7 +146,8 @@ def held_elsewhere(tmp):
 
 failed = 0
 for name, check in (("move to 12.5 and Exit", move_and_exit), ("unplugged mid-run", unplug),
-                    ("held by another program", held_elsewhere)):
+                    ("held by another program", lambda tmp: not_opened(tmp, "--held-elsewhere")),
+                    ("not to be opened by the user", lambda tmp: not_opened(tmp, "--refuse-open"))):
     with tempfile.TemporaryDirectory() as tmp:
         found = check(tmp)
     print(f"{name}: {'ok' if not found else 'FAILED: ' + '; '.join(found)}", flush=True)

@@ -1,6 +1,6 @@
 // kvx340-usb-emulator: starts a program on emulated KVX-340 controllers.
 //   kvx340-usb-emulator [--controllers "KVX-340 X,KVX-340 Y"] [--log FILE]
-//       [--driver-bound] [--held-elsewhere] [--unplug-after SECONDS]
+//       [--driver-bound] [--held-elsewhere] [--refuse-open] [--unplug-after SECONDS]
 //       -- PROGRAM [ARGUMENTS...]
 // The program sees the controllers as USB devices 10C4:EA61 on bus 1, each
 // driving a simulated axis; it ends when the program ends, with its status.
@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -29,7 +31,8 @@ void forward(int signum)
 int usage()
 {
     std::fprintf(stderr, "usage: kvx340-usb-emulator [--controllers \"KVX-340 X,KVX-340 Y\"] [--log FILE]\n"
-                         "         [--driver-bound] [--held-elsewhere] [--unplug-after SECONDS]\n"
+                         "         [--driver-bound] [--held-elsewhere] [--refuse-open]\n"
+                         "         [--unplug-after SECONDS]\n"
                          "         -- PROGRAM [ARGUMENTS...]\n");
     return 2;
 }
@@ -55,6 +58,8 @@ int main(int argc, char** argv)
             faults.driverBound = true;
         else if (option == "--held-elsewhere")
             faults.heldElsewhere = true;
+        else if (option == "--refuse-open")
+            faults.refuseOpen = true;
         else if (option == "--unplug-after" && hasValue)
             faults.unplugAfter = std::atof(argv[++i]);
         else
@@ -86,6 +91,11 @@ int main(int argc, char** argv)
     }
     if (child == 0) {
         setenv("LD_PRELOAD", preload.c_str(), 1);
+        // Root may open any file, whatever its mode: the program started
+        // gets no capability to, as an ordinary user has none.
+        if (faults.refuseOpen && geteuid() == 0)
+            for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+                prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
         execvp(argv[i + 1], argv + i + 1);
         std::fprintf(stderr, "kvx340-usb-emulator: cannot start %s: %s\n", argv[i + 1], std::strerror(errno));
         _exit(127);

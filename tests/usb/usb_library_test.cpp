@@ -8,6 +8,9 @@
 #include "usbxpress.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -187,6 +190,9 @@ const std::vector<Case>& cases()
         {"InterfaceHeldElsewhereFailsTheOpen", {.heldElsewhere = true}, nullptr,
          {{Op::Count, 0, "", 0, 2}, {Op::Open, 0, "", 0x08}},
          {}},
+        {"RefusedOpenIsAFailedOpenButTheNameIsListed", {.refuseOpen = true}, nullptr,
+         {{Op::Count, 0, "", 0, 2}, {Op::String, 0, "KVX-340 X"}, {Op::Open, 0, "", 0x08}},
+         {}},
         {"OpenTwiceFailsTheSecond", {}, nullptr,
          {{Op::Count, 0, "", 0, 2}, {Op::Open, 0}, {Op::Open, 0, "", 0x08}, {Op::Close}},
          joined({OpenX, CloseX})},
@@ -203,6 +209,25 @@ const std::vector<Case>& cases()
     };
     return table;
 }
+
+// Root opens any file whatever its mode: while it lives, this thread (which
+// makes the library's calls) sets aside the capabilities that let it, as an
+// ordinary user never has them.
+class WithoutFileModeOverride {
+public:
+    WithoutFileModeOverride()
+    {
+        syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        syscall(SYS_capset, &header_, lowered);
+    }
+    ~WithoutFileModeOverride() { syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+};
 
 class UsbLibrary : public testing::TestWithParam<Case> {
 protected:
@@ -225,6 +250,9 @@ TEST_P(UsbLibrary, CallsGiveTheirStatusesAndTheDevicesSeeTheTraffic)
     void* handle = nullptr;
     void* stale = nullptr;
     uint32_t readTimeout = 1000;
+    std::optional<WithoutFileModeOverride> ordinaryUser;
+    if (GetParam().faults.refuseOpen)
+        ordinaryUser.emplace();
     for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
         const Step& step = GetParam().steps[i];
         SCOPED_TRACE("step " + std::to_string(i));
