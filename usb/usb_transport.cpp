@@ -140,9 +140,16 @@ UsbTransport::UsbTransport()
 
 UsbTransport::~UsbTransport()
 {
-    for (auto& [id, s] : sessions_)
-        if (s->device)
-            libusb_close(s->device);
+    // A program that ends without closing (after a failed exchange) still
+    // gives a borrowed interface back to its serial driver.
+    for (auto& [id, s] : sessions_) {
+        if (!s->device)
+            continue;
+        libusb_release_interface(s->device, s->interfaceNumber);
+        if (s->driverDetached)
+            libusb_attach_kernel_driver(s->device, s->interfaceNumber);
+        libusb_close(s->device);
+    }
     for (libusb_device* device : devices_)
         libusb_unref_device(device);
     if (context_)

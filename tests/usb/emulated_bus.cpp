@@ -63,6 +63,8 @@ std::vector<uint8_t> stringDescriptor(const std::string& ascii)
 struct Log {
     std::mutex mutex;
     std::string path;
+    bool times = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<std::string> lines;
     void add(const std::string& line)
     {
@@ -71,6 +73,9 @@ struct Log {
         if (path.empty())
             return;
         if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
+            if (times)
+                std::fprintf(f, "%.6f ",
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             std::fprintf(f, "%s\n", line.c_str());
             std::fclose(f);
         }
@@ -461,7 +466,8 @@ private:
     Clock::time_point lastExchange_{};
 };
 
-EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const std::string& logPath)
+EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const std::string& logPath,
+                         bool logTimes)
     : testbed_(std::make_unique<Testbed>())
 {
     testbed_->bed = umockdev_testbed_new();
@@ -469,6 +475,7 @@ EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const s
     testbed_->root = root;
     g_free(root);
     testbed_->log.path = logPath;
+    testbed_->log.times = logTimes;
     // The root hub the controllers hang from: listed, but no controller.
     umockdev_testbed_add_from_string(testbed_->bed,
                                      "P: /devices/usb1\nN: bus/usb/001/001\nE: SUBSYSTEM=usb\n"

@@ -40,8 +40,10 @@ struct ControllerFaults {
 
 class EmulatedBus {
 public:
-    // logPath: a file each log line is also appended to ("" for none).
-    explicit EmulatedBus(const std::vector<ControllerSpec>& controllers, const std::string& logPath = {});
+    // logPath: a file each log line is also appended to ("" for none),
+    // after the seconds since the bus was made when logTimes is set.
+    explicit EmulatedBus(const std::vector<ControllerSpec>& controllers, const std::string& logPath = {},
+                         bool logTimes = false);
     ~EmulatedBus();
     EmulatedBus(const EmulatedBus&) = delete;
     EmulatedBus& operator=(const EmulatedBus&) = delete;

@@ -1,5 +1,5 @@
 // kvx340-usb-emulator: starts a program on emulated KVX-340 controllers.
-//   kvx340-usb-emulator [--controllers "KVX-340 X,KVX-340 Y"] [--log FILE]
+//   kvx340-usb-emulator [--controllers "KVX-340 X,KVX-340 Y"] [--log FILE] [--log-times]
 //       [--driver-bound] [--held-elsewhere] [--refuse-open] [--unplug-after SECONDS]
 //       -- PROGRAM [ARGUMENTS...]
 // The program sees the controllers as USB devices 10C4:EA61 on bus 1, each
@@ -31,6 +31,7 @@ void forward(int signum)
 int usage()
 {
     std::fprintf(stderr, "usage: kvx340-usb-emulator [--controllers \"KVX-340 X,KVX-340 Y\"] [--log FILE]\n"
+                         "         [--log-times]\n"
                          "         [--driver-bound] [--held-elsewhere] [--refuse-open]\n"
                          "         [--unplug-after SECONDS]\n"
                          "         -- PROGRAM [ARGUMENTS...]\n");
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
 {
     std::string serials = "KVX-340 X,KVX-340 Y";
     std::string logPath;
+    bool logTimes = false;
     kvx::usbtest::ControllerFaults faults;
     int i = 1;
     for (; i < argc; ++i) {
@@ -54,6 +56,8 @@ int main(int argc, char** argv)
             serials = argv[++i];
         else if (option == "--log" && hasValue)
             logPath = argv[++i];
+        else if (option == "--log-times")
+            logTimes = true;
         else if (option == "--driver-bound")
             faults.driverBound = true;
         else if (option == "--held-elsewhere")
@@ -78,7 +82,7 @@ int main(int argc, char** argv)
             controllers.push_back(spec);
         start = comma + 1;
     }
-    kvx::usbtest::EmulatedBus bus(controllers, logPath);
+    kvx::usbtest::EmulatedBus bus(controllers, logPath, logTimes);
     for (std::size_t c = 0; c < controllers.size(); ++c)
         bus.reset(c, faults);
 
