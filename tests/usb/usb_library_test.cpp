@@ -136,6 +136,7 @@ const std::vector<Case>& cases()
           {Op::Read, 12, EnableAnswer, 0, 12},
           {Op::Write, 12, GoFrame, 0, 12},
           {Op::Queue, 0, "", 0, 0},
+          {Op::String, 0, "KVX-340 X"}, // asked through the open handle
           {Op::Close}},
          joined({OpenX, {std::string("X frame out ") + EnableFrame, "X frame in " + EnableAnswer,
                          std::string("X frame out ") + GoFrame},
