@@ -106,8 +106,11 @@ bool readSysfsString(libusb_device* device, const char* attribute, std::string& 
     if (depth <= 0)
         return false;
     std::string path = "/sys/bus/usb/devices/" + std::to_string(libusb_get_bus_number(device)) + "-";
-    for (int i = 0; i < depth; ++i)
-        path += (i ? "." : "") + std::to_string(ports[i]);
+    for (int i = 0; i < depth; ++i) {
+        if (i > 0)
+            path += '.';
+        path += std::to_string(ports[i]);
+    }
     path.append("/").append(attribute);
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
