@@ -36,17 +36,17 @@ std::string hex(const uint8_t* bytes, std::size_t count)
 // The device, configuration, interface and endpoint descriptors, as sysfs
 // offers them in "descriptors": one configuration, one vendor-specific
 // interface with a bulk endpoint each way.
-std::vector<uint8_t> descriptors(const ControllerSpec& spec)
+std::vector<uint8_t> descriptors(const ControllerIdentity& identity)
 {
     const auto lo = [](uint16_t v) { return uint8_t(v & 0xFF); };
     const auto hi = [](uint16_t v) { return uint8_t(v >> 8); };
     return {
-        18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64, lo(spec.vendor), hi(spec.vendor), lo(spec.product),
-        hi(spec.product), 0x00, 0x01, StringManufacturer, StringProduct, StringSerial, 1,
+        18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64, lo(identity.vendor), hi(identity.vendor), lo(identity.product),
+        hi(identity.product), 0x00, 0x01, StringManufacturer, StringProduct, StringSerial, 1,
         9, 0x02, 32, 0, 1, 1, 0, 0x80, 50,
         9, 0x04, 0, 0, 2, 0xFF, 0x00, 0x00, 0,
-        7, 0x05, spec.inEndpoint, 0x02, lo(PacketSize), hi(PacketSize), 0,
-        7, 0x05, spec.outEndpoint, 0x02, lo(PacketSize), hi(PacketSize), 0,
+        7, 0x05, identity.inEndpoint, 0x02, lo(PacketSize), hi(PacketSize), 0,
+        7, 0x05, identity.outEndpoint, 0x02, lo(PacketSize), hi(PacketSize), 0,
     };
 }
 
@@ -96,7 +96,7 @@ struct EmulatedBus::Testbed {
 
 class EmulatedBus::Device {
 public:
-    Device(const ControllerSpec& spec, Log& log) : spec_(spec), log_(log), handler_(umockdev_ioctl_base_new())
+    Device(const ControllerIdentity& identity, Log& log) : identity_(identity), log_(log), handler_(umockdev_ioctl_base_new())
     {
         g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Device::onIoctl), this);
     }
@@ -107,7 +107,7 @@ public:
     }
 
     UMockdevIoctlBase* handler() const { return handler_; }
-    const ControllerSpec& spec() const { return spec_; }
+    const ControllerIdentity& identity() const { return identity_; }
 
     void reset(const ControllerFaults& faults)
     {
@@ -141,7 +141,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void note(const std::string& what) { log_.add(std::string(1, spec_.serial.back()) + " " + what); }
+    void note(const std::string& what) { log_.add(std::string(1, identity_.serial.back()) + " " + what); }
 
     void unplugNow()
     {
@@ -312,9 +312,9 @@ private:
         urb->status = 0;
         if (urb->type == USBDEVFS_URB_TYPE_CONTROL)
             control(*held);
-        else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == spec_.outEndpoint)
+        else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == identity_.outEndpoint)
             bulkOut(*held);
-        else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == spec_.inEndpoint) {
+        else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == identity_.inEndpoint) {
             pendingIn_.push_back(held);
             answerPendingReads();
             succeed(client);
@@ -345,7 +345,7 @@ private:
             if (index == 0)
                 d = {4, 0x03, 0x09, 0x04};
             else if (index == StringSerial)
-                d = stringDescriptor(spec_.serial);
+                d = stringDescriptor(identity_.serial);
             else if (index == StringProduct)
                 d = stringDescriptor(ProductString);
             else if (index == StringManufacturer)
@@ -448,7 +448,7 @@ private:
         succeed(client);
     }
 
-    ControllerSpec spec_;
+    ControllerIdentity identity_;
     Log& log_;
     UMockdevIoctlBase* handler_;
     mutable std::mutex mutex_;
@@ -466,7 +466,7 @@ private:
     Clock::time_point lastExchange_{};
 };
 
-EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const std::string& logPath,
+EmulatedBus::EmulatedBus(const std::vector<ControllerIdentity>& controllers, const std::string& logPath,
                          bool logTimes)
     : testbed_(std::make_unique<Testbed>())
 {
@@ -486,22 +486,22 @@ EmulatedBus::EmulatedBus(const std::vector<ControllerSpec>& controllers, const s
                                      "000001090000000705810304000c\n",
                                      nullptr);
     int devnum = 2;
-    for (const ControllerSpec& spec : controllers) {
-        auto device = std::make_unique<Device>(spec, testbed_->log);
+    for (const ControllerIdentity& identity : controllers) {
+        auto device = std::make_unique<Device>(identity, testbed_->log);
         device->reset({});
         char node[64];
         std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
         // The handler first, so that the device can be opened as soon as it appears.
         if (!umockdev_testbed_attach_ioctl(testbed_->bed, node, device->handler(), nullptr))
             throw std::runtime_error(std::string("umockdev cannot emulate ") + node);
-        const std::vector<uint8_t> d = descriptors(spec);
+        const std::vector<uint8_t> d = descriptors(identity);
         char record[1024];
         std::snprintf(record, sizeof record,
                       "P: /devices/usb1/1-%d\nN: bus/usb/001/%03d\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
                       "E: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=%03d\nE: DEVNAME=%s\nA: busnum=1\\n\n"
                       "A: devnum=%d\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\nA: serial=%s\\n\n"
                       "A: product=%s\\n\nA: manufacturer=%s\\n\nH: descriptors=%s\n",
-                      spec.port, devnum, devnum, node, devnum, spec.serial.c_str(), ProductString,
+                      identity.port, devnum, devnum, node, devnum, identity.serial.c_str(), ProductString,
                       ManufacturerString, hex(d.data(), d.size()).c_str());
         umockdev_testbed_add_from_string(testbed_->bed, record, nullptr);
         devices_.push_back(std::move(device));

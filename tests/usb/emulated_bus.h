@@ -18,7 +18,7 @@
 
 namespace kvx::usbtest {
 
-struct ControllerSpec {
+struct ControllerIdentity {
     std::string serial;                // the serial-number string: "KVX-340 X"
     uint16_t vendor = 0x10C4;
     uint16_t product = 0xEA61;
@@ -42,7 +42,7 @@ class EmulatedBus {
 public:
     // logPath: a file each log line is also appended to ("" for none),
     // after the seconds since the bus was made when logTimes is set.
-    explicit EmulatedBus(const std::vector<ControllerSpec>& controllers, const std::string& logPath = {},
+    explicit EmulatedBus(const std::vector<ControllerIdentity>& controllers, const std::string& logPath = {},
                          bool logTimes = false);
     ~EmulatedBus();
     EmulatedBus(const EmulatedBus&) = delete;

@@ -72,14 +72,14 @@ int main(int argc, char** argv)
     if (i + 1 >= argc)
         return usage();
 
-    std::vector<kvx::usbtest::ControllerSpec> controllers;
+    std::vector<kvx::usbtest::ControllerIdentity> controllers;
     for (std::size_t start = 0, port = 1; start <= serials.size(); ++port) {
         const std::size_t comma = std::min(serials.find(',', start), serials.size());
-        kvx::usbtest::ControllerSpec spec;
-        spec.serial = serials.substr(start, comma - start);
-        spec.port = int(port);
-        if (!spec.serial.empty())
-            controllers.push_back(spec);
+        kvx::usbtest::ControllerIdentity identity;
+        identity.serial = serials.substr(start, comma - start);
+        identity.port = int(port);
+        if (!identity.serial.empty())
+            controllers.push_back(identity);
         start = comma + 1;
     }
     kvx::usbtest::EmulatedBus bus(controllers, logPath, logTimes);

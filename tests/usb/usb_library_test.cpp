@@ -23,7 +23,7 @@
 namespace {
 
 using kvx::usbtest::ControllerFaults;
-using kvx::usbtest::ControllerSpec;
+using kvx::usbtest::ControllerIdentity;
 using kvx::usbtest::EmulatedBus;
 
 // Added out of order, so that the library's order (by port) shows: X on
