@@ -400,18 +400,23 @@ private:
         answerPendingReads();
     }
 
-    // A read waiting gets what the device has to send, in one short packet.
+    // A read waiting gets what the device has to send, in one packet. A
+    // packet larger than the room left in the read is babble, as on a real
+    // bus: the read fails with what fitted, and the rest of it is lost.
     void answerPendingReads()
     {
         while (!pendingIn_.empty() && !answers_.empty()) {
             Urb* held = pendingIn_.front();
             pendingIn_.pop_front();
             usbdevfs_urb* urb = held->urb();
-            const std::size_t n = std::min<std::size_t>(answers_.size(), std::size_t(urb->buffer_length));
+            const std::size_t packet = std::min<std::size_t>(answers_.size(), PacketSize);
+            const std::size_t n = std::min<std::size_t>(packet, std::size_t(urb->buffer_length));
             std::copy_n(answers_.begin(), n, held->buffer->data);
-            note("frame in " + hex(held->buffer->data, n));
-            answers_.erase(answers_.begin(), answers_.begin() + std::ptrdiff_t(n));
+            note((n < packet ? "frame in overflowing " : "frame in ") + hex(held->buffer->data, n));
+            answers_.erase(answers_.begin(), answers_.begin() + std::ptrdiff_t(packet));
             urb->actual_length = int(n);
+            if (n < packet)
+                urb->status = -EOVERFLOW;
             done_.push_back(held);
         }
     }
