@@ -1,5 +1,5 @@
 // The program. Both editions are built from this file and differ only in the
-// USB library they bind: the vendor's, or the simulated controllers.
+// USB library they bind: the hardware's transport, or the simulated controllers'.
 #include "program.h"
 #include "program_icon.h"
 #include "usb_library_choice.h"
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
 #ifdef KVX_SIMULATOR_EDITION
     const auto link = kvx::simulatorUsbLibrary(QCoreApplication::applicationDirPath());
 #else
-    const auto link = kvx::hardwareUsbLibrary();
+    const auto link = kvx::hardwareUsbLibrary(QCoreApplication::applicationDirPath());
 #endif
 
     kvx::Program program(*link);

@@ -4,6 +4,8 @@
 // moved installation still works.
 #pragma once
 
+#include "usb_library.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,5 +17,15 @@ QStringList simulatorLibraryCandidates(const QString& appDir);
 // The first candidate that exists; the bare library name when none does,
 // so the loader's own search and its error message take over.
 QString simulatorLibraryPath(const QString& appDir);
+
+// What the hardware edition binds. On Windows the vendor's SiUSBXp.dll by
+// name, whose driver owns the device there; on Linux the USB library of our
+// own on libusb, found as the simulator's is.
+struct LibraryChoice {
+    QString name; // as UsbLibrary takes it: a bare name or a file path
+    QString displayName;
+    LibrarySource source;
+};
+LibraryChoice hardwareLibrary(const QString& appDir);
 
 } // namespace kvx

@@ -8,9 +8,10 @@
 
 namespace kvx {
 
-std::unique_ptr<UsbLibrary> hardwareUsbLibrary()
+std::unique_ptr<UsbLibrary> hardwareUsbLibrary(const QString& appDir)
 {
-    return std::make_unique<UsbLibrary>(QStringLiteral("SiUSBXp"));
+    const LibraryChoice choice = hardwareLibrary(appDir);
+    return std::make_unique<UsbLibrary>(choice.name, choice.displayName, choice.source);
 }
 
 std::unique_ptr<UsbLibrary> simulatorUsbLibrary(const QString& appDir)

@@ -1,5 +1,5 @@
 // Which USB library a program binds, the same for every program of an
-// edition: the vendor's for the hardware, ours for the simulated controllers.
+// edition: the hardware's transport, or ours for the simulated controllers.
 #pragma once
 
 #include "usb_library.h"
@@ -9,8 +9,9 @@
 
 namespace kvx {
 
-// The vendor's library, by its name through the loader's search.
-std::unique_ptr<UsbLibrary> hardwareUsbLibrary();
+// The hardware edition's library (hardwareLibrary() in simulator_location.h):
+// on Linux our own, found from the program's folder; on Windows the vendor's.
+std::unique_ptr<UsbLibrary> hardwareUsbLibrary(const QString& appDir);
 
 // The simulated controllers' library, found from the program's folder
 // (simulator_location.h).

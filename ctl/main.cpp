@@ -34,7 +34,7 @@ int main(int argc, char** argv)
     }
 
     const auto link = parsed.request.simulator ? kvx::simulatorUsbLibrary(QCoreApplication::applicationDirPath())
-                                               : kvx::hardwareUsbLibrary();
+                                               : kvx::hardwareUsbLibrary(QCoreApplication::applicationDirPath());
     kvx::ctl::ConsoleInterrupts interrupts;
     kvx::ctl::Session session(*link, parsed.request, out, err);
     QObject::connect(&interrupts, &kvx::ctl::ConsoleInterrupts::interrupted, &session,

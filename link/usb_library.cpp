@@ -46,10 +46,12 @@ QString missingLibraryMessage(LibrarySource source, const QString& displayName, 
                               const QString& qtError)
 {
     const QString file = libraryFile(fileName);
-    if (source == LibrarySource::Simulator)
-        return QStringLiteral("kvx340-sim cannot load its own library %1 (%2): it is missing from this "
+    if (source != LibrarySource::Vendor)
+        return QStringLiteral("%1 cannot load its own %2 %3 (%4): it is missing from this "
                               "installation, which should be reinstalled. Application is aborting.")
-            .arg(QFileInfo(file).fileName(), loaderReason(qtError));
+            .arg(source == LibrarySource::Simulator ? QStringLiteral("kvx340-sim") : QStringLiteral("kvx340"),
+                 source == LibrarySource::Simulator ? QStringLiteral("library") : QStringLiteral("USB library"),
+                 QFileInfo(file).fileName(), loaderReason(qtError));
     return QStringLiteral("The controller's USB library %1 could not be loaded from %2 (%3) and must be "
                           "%4. Application is aborting.")
         .arg(displayName, file, loaderReason(qtError), QLatin1String(VendorLibraryAdvice));

@@ -11,9 +11,10 @@
 namespace kvx {
 
 // Whose library it is: the operator installs the vendor's, while the
-// simulator's comes with kvx340-sim and is missing only from a broken
+// simulator's comes with kvx340-sim, and the hardware edition's own USB
+// library on Linux with kvx340: those are missing only from a broken
 // installation. Failure messages say what to do accordingly.
-enum class LibrarySource { Vendor, Simulator };
+enum class LibrarySource { Vendor, Simulator, Bundled };
 
 class UsbLibrary final : public UsbLink {
 public:

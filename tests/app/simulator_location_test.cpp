@@ -32,3 +32,29 @@ TEST(SimulatorLocation, FindsTheLibraryBesideOrInstalledBelowTheProgram)
     beside.close();
     EXPECT_EQ(simulatorLibraryPath(bin), candidates[0]);
 }
+
+// The hardware edition: on Linux our own library, beside the program or in
+// the private folder, and a missing one is the installation's fault.
+TEST(SimulatorLocation, HardwareEditionBindsItsOwnLibraryOnLinuxAndTheVendorsOnWindows)
+{
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    const QString bin = prefix.filePath("bin");
+    QDir().mkpath(bin);
+#ifdef USB_RELATIVE_INSTALL_DIR
+    EXPECT_EQ(hardwareLibrary(bin).name, "kvx340usb");
+    EXPECT_EQ(hardwareLibrary(bin).source, LibrarySource::Bundled);
+
+    const QString installed = QDir::cleanPath(bin + "/" USB_RELATIVE_INSTALL_DIR "/libkvx340usb.so");
+    QDir().mkpath(QFileInfo(installed).path());
+    QFile(installed).open(QIODevice::WriteOnly);
+    EXPECT_EQ(hardwareLibrary(bin).name, installed);
+
+    const QString beside = bin + "/libkvx340usb.so";
+    QFile(beside).open(QIODevice::WriteOnly);
+    EXPECT_EQ(hardwareLibrary(bin).name, beside);
+#else
+    EXPECT_EQ(hardwareLibrary(bin).name, "SiUSBXp");
+    EXPECT_EQ(hardwareLibrary(bin).source, LibrarySource::Vendor);
+#endif
+}

@@ -61,6 +61,9 @@ TEST(UsbLibrary, MissingLibraryGivesTheLoadersReasonAndWhatToDo)
         {"/nonexistent/libkvx340sim.so", LibrarySource::Simulator,
          "kvx340-sim cannot load its own library libkvx340sim.so (",
          "it is missing from this installation, which should be reinstalled. Application is aborting."},
+        {"/nonexistent/libkvx340usb.so", LibrarySource::Bundled,
+         "kvx340 cannot load its own USB library libkvx340usb.so (",
+         "it is missing from this installation, which should be reinstalled. Application is aborting."},
     };
     for (const Case& c : cases) {
         UsbLibrary library(c.name, QStringLiteral("SiUSBXp"), c.source);
