@@ -173,6 +173,16 @@ struct FileControllerStore::Held {
     HANDLE file;
 };
 
+void FileControllerStore::letGo(std::size_t index)
+{
+    const auto found = held_.find(index);
+    if (found == held_.end())
+        return;
+    CloseHandle(found->second->file);
+    delete found->second;
+    held_.erase(found);
+}
+
 bool FileControllerStore::claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved)
 {
     saved.reset();
@@ -188,6 +198,7 @@ bool FileControllerStore::claim(std::size_t index, const std::string& product, s
     while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0)
         contents.append(buffer, count);
     saved = decodeSavedAxis(contents);
+    letGo(index);
     held_[index] = new Held{file};
     return true;
 }
@@ -203,9 +214,7 @@ void FileControllerStore::release(std::size_t index, const SavedAxis& state)
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     WriteFile(file, contents.data(), DWORD(contents.size()), &written, nullptr);
     SetEndOfFile(file);
-    CloseHandle(file);
-    delete found->second;
-    held_.erase(found);
+    letGo(index);
 }
 
 #else
@@ -214,6 +223,16 @@ void FileControllerStore::release(std::size_t index, const SavedAxis& state)
 struct FileControllerStore::Held {
     int fd;
 };
+
+void FileControllerStore::letGo(std::size_t index)
+{
+    const auto found = held_.find(index);
+    if (found == held_.end())
+        return;
+    ::close(found->second->fd);
+    delete found->second;
+    held_.erase(found);
+}
 
 bool FileControllerStore::claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved)
 {
@@ -233,6 +252,7 @@ bool FileControllerStore::claim(std::size_t index, const std::string& product, s
     while ((count = ::read(fd, buffer, sizeof buffer)) > 0)
         contents.append(buffer, std::size_t(count));
     saved = decodeSavedAxis(contents);
+    letGo(index);
     held_[index] = new Held{fd};
     return true;
 }
@@ -247,9 +267,7 @@ void FileControllerStore::release(std::size_t index, const SavedAxis& state)
     if (::ftruncate(fd, 0) == 0) {
         [[maybe_unused]] const ssize_t written = ::pwrite(fd, contents.data(), contents.size(), 0);
     }
-    ::close(fd);
-    delete found->second;
-    held_.erase(found);
+    letGo(index);
 }
 
 #endif
@@ -257,14 +275,8 @@ void FileControllerStore::release(std::size_t index, const SavedAxis& state)
 FileControllerStore::~FileControllerStore()
 {
     // Let go without saving: the bus saves what it still has open first.
-    for (auto& entry : held_) {
-#ifdef _WIN32
-        CloseHandle(entry.second->file);
-#else
-        ::close(entry.second->fd);
-#endif
-        delete entry.second;
-    }
+    while (!held_.empty())
+        letGo(held_.begin()->first);
 }
 
 } // namespace kvx::sim

@@ -51,6 +51,9 @@ public:
 
 private:
     struct Held;
+    // Closes what the program holds of that controller, saving nothing. A
+    // controller claimed again lets go of its earlier hold first.
+    void letGo(std::size_t index);
     std::map<std::size_t, Held*> held_;
 };
 
