@@ -24,7 +24,7 @@ const QString ExitStatuses = QStringLiteral(
     "  4    a move ended without reaching its target (a limit switch, or STOP)\n"
     "  130  interrupted (Ctrl+C); 143 terminated; 129 the console closed\n");
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     Command command;
     const char* syntax;
@@ -32,9 +32,9 @@ struct CommandSpec {
     QStringList options; // names of the command's own options
 };
 
-const std::vector<CommandSpec>& commandSpecs()
+const std::vector<CommandEntry>& commandTable()
 {
-    static const std::vector<CommandSpec> specs = {
+    static const std::vector<CommandEntry> table = {
         {"list", Command::List, "", "List the attached controllers: number and product string.", {}},
         {"status", Command::Status, "", "One exchange; print the position and the six status indicators.", {}},
         {"move", Command::Move, "POSITION",
@@ -57,14 +57,14 @@ const std::vector<CommandSpec>& commandSpecs()
          {}},
         {"wait", Command::Wait, "SECONDS", "In a run file only: keep exchanging for SECONDS.", {}},
     };
-    return specs;
+    return table;
 }
 
-const CommandSpec* findCommand(const QString& name)
+const CommandEntry* findCommand(const QString& name)
 {
-    for (const CommandSpec& spec : commandSpecs())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandEntry& command : commandTable())
+        if (name == QLatin1String(command.name))
+            return &command;
     return nullptr;
 }
 
@@ -106,8 +106,8 @@ QCommandLineOption commandOption(const QString& name)
 QStringList allCommandOptionNames()
 {
     QStringList names;
-    for (const CommandSpec& spec : commandSpecs())
-        for (const QString& name : spec.options)
+    for (const CommandEntry& command : commandTable())
+        for (const QString& name : command.options)
             if (!names.contains(name))
                 names << name;
     return names;
@@ -249,18 +249,18 @@ void addCommandOptions(QCommandLineParser& parser, const QStringList& names)
 }
 
 // The step of one command, from its words and its own options.
-QString readStep(Step& step, const CommandSpec& spec, const QCommandLineParser& parser, const QStringList& words,
+QString readStep(Step& step, const CommandEntry& command, const QCommandLineParser& parser, const QStringList& words,
                  const Settings& settings)
 {
-    step.command = spec.command;
-    const bool wantsArgument = *spec.syntax != '\0';
+    step.command = command.command;
+    const bool wantsArgument = *command.syntax != '\0';
     if (words.size() != (wantsArgument ? 1 : 0))
-        return wantsArgument ? QStringLiteral("%1 needs %2").arg(QLatin1String(spec.name), QLatin1String(spec.syntax))
-                             : QStringLiteral("%1 takes no argument").arg(QLatin1String(spec.name));
+        return wantsArgument ? QStringLiteral("%1 needs %2").arg(QLatin1String(command.name), QLatin1String(command.syntax))
+                             : QStringLiteral("%1 takes no argument").arg(QLatin1String(command.name));
     const QString value = wantsArgument ? words[0] : QString();
     const auto seconds = [&](bool required) -> QString {
         if (!parser.isSet(QStringLiteral("for")))
-            return required ? QStringLiteral("%1 needs --for SECONDS").arg(QLatin1String(spec.name)) : QString();
+            return required ? QStringLiteral("%1 needs --for SECONDS").arg(QLatin1String(command.name)) : QString();
         const auto read = number(parser.value(QStringLiteral("for")));
         if (!read || *read <= 0)
             return QStringLiteral("--for must be a number of seconds above 0, not \"%1\"")
@@ -268,7 +268,7 @@ QString readStep(Step& step, const CommandSpec& spec, const QCommandLineParser& 
         step.seconds = *read;
         return {};
     };
-    switch (spec.command) {
+    switch (command.command) {
     case Command::Move: {
         step.relative = parser.isSet(QStringLiteral("relative"));
         step.noWait = parser.isSet(QStringLiteral("no-wait"));
@@ -324,16 +324,16 @@ QString readRunFile(Request& request, const QString& name, const FileReader& rea
             continue;
         const QString where = QStringLiteral("%1 line %2: ").arg(name).arg(i + 1);
         const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
-        const CommandSpec* spec = findCommand(words[0]);
-        if (!spec || spec->name == QLatin1String("run"))
+        const CommandEntry* command = findCommand(words[0]);
+        if (!command || command->name == QLatin1String("run"))
             return where + QStringLiteral("unknown command \"%1\"").arg(words[0]);
         QCommandLineParser parser;
-        addCommandOptions(parser, spec->options);
+        addCommandOptions(parser, command->options);
         if (!parser.parse(protectNegativeNumbers(QStringList{QStringLiteral("run")} + words)))
             return where + parser.errorText();
         Step step;
         step.line = i + 1;
-        const QString error = readStep(step, *spec, parser, parser.positionalArguments().mid(1), request.settings);
+        const QString error = readStep(step, *command, parser, parser.positionalArguments().mid(1), request.settings);
         if (!error.isEmpty())
             return where + error;
         request.steps.push_back(step);
@@ -345,10 +345,10 @@ QString generalHelp(QCommandLineParser& parser)
 {
     QString text = parser.helpText();
     text += QStringLiteral("\nCommands:\n");
-    for (const CommandSpec& spec : commandSpecs())
-        if (spec.command != Command::Wait)
+    for (const CommandEntry& command : commandTable())
+        if (command.command != Command::Wait)
             text += QStringLiteral("  %1 %2\n      %3\n")
-                        .arg(QLatin1String(spec.name), QLatin1String(spec.syntax), QLatin1String(spec.summary));
+                        .arg(QLatin1String(command.name), QLatin1String(command.syntax), QLatin1String(command.summary));
     text += QStringLiteral("\n`kvx340ctl COMMAND --help` describes one command.\n\n") + ExitStatuses;
     return text;
 }
@@ -402,19 +402,19 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
         return failed(QStringLiteral("no command given; see kvx340ctl --help"));
     }
     const QString name = first.positionalArguments().constFirst();
-    const CommandSpec* spec = findCommand(name);
-    if (!spec || spec->command == Command::Wait)
+    const CommandEntry* command = findCommand(name);
+    if (!command || command->command == Command::Wait)
         return failed(QStringLiteral("unknown command \"%1\"; see kvx340ctl --help").arg(name));
 
     // Second pass: the command's own options only.
     QCommandLineParser parser;
     parser.addOptions(globalOptions());
     parser.addOption(help);
-    addCommandOptions(parser, spec->options);
-    parser.setApplicationDescription(QLatin1String(spec->summary));
-    parser.addPositionalArgument(QLatin1String(spec->name), QStringLiteral("The command."));
-    if (*spec->syntax)
-        parser.addPositionalArgument(QLatin1String(spec->syntax), QStringLiteral("Its argument."));
+    addCommandOptions(parser, command->options);
+    parser.setApplicationDescription(QLatin1String(command->summary));
+    parser.addPositionalArgument(QLatin1String(command->name), QStringLiteral("The command."));
+    if (*command->syntax)
+        parser.addPositionalArgument(QLatin1String(command->syntax), QStringLiteral("Its argument."));
     if (!parser.parse(protectedArguments))
         return failed(QStringLiteral("%1: %2").arg(name, parser.errorText()));
     if (parser.isSet(help))
@@ -443,7 +443,7 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
             applySetting(request.settings, QLatin1String(key), QStringLiteral("yes"));
 
     const QStringList words = parser.positionalArguments().mid(1);
-    if (spec->name == QLatin1String("run")) {
+    if (command->name == QLatin1String("run")) {
         if (words.size() != 1)
             return failed(QStringLiteral("run needs FILE"));
         request.sequence = true;
@@ -452,7 +452,7 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
             return failed(error);
     } else {
         Step step;
-        const QString error = readStep(step, *spec, parser, words, request.settings);
+        const QString error = readStep(step, *command, parser, words, request.settings);
         if (!error.isEmpty())
             return failed(error);
         request.steps.push_back(step);

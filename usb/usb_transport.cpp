@@ -392,18 +392,32 @@ int UsbTransport::close(void* handle)
     return UsbStatus::Success;
 }
 
+// What a write or a read checks first. No session means the call ends at
+// once with status: a bad argument or handle, or no byte to move.
+std::shared_ptr<UsbTransport::Session> UsbTransport::transferSession(void* handle, const void* buffer, uint32_t bytes,
+                                                                     uint32_t* moved, int& status)
+{
+    status = UsbStatus::InvalidParameter;
+    if (!moved)
+        return nullptr;
+    *moved = 0;
+    std::shared_ptr<Session> s = session(handle);
+    if (!s) {
+        status = UsbStatus::InvalidHandle;
+        return nullptr;
+    }
+    if (bytes > 0 && !buffer)
+        return nullptr;
+    status = UsbStatus::Success;
+    return bytes == 0 ? nullptr : s;
+}
+
 int UsbTransport::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
 {
-    if (!bytesWritten)
-        return UsbStatus::InvalidParameter;
-    *bytesWritten = 0;
-    const std::shared_ptr<Session> s = session(handle);
+    int status = UsbStatus::Success;
+    const std::shared_ptr<Session> s = transferSession(handle, buffer, bytesToWrite, bytesWritten, status);
     if (!s)
-        return UsbStatus::InvalidHandle;
-    if (bytesToWrite > 0 && !buffer)
-        return UsbStatus::InvalidParameter;
-    if (bytesToWrite == 0)
-        return UsbStatus::Success;
+        return status;
     const unsigned timeout = writeTimeout();
     std::lock_guard transfer(s->mutex);
     if (!s->device)
@@ -427,16 +441,10 @@ int UsbTransport::write(void* handle, const void* buffer, uint32_t bytesToWrite,
 
 int UsbTransport::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead)
 {
-    if (!bytesRead)
-        return UsbStatus::InvalidParameter;
-    *bytesRead = 0;
-    const std::shared_ptr<Session> s = session(handle);
+    int status = UsbStatus::Success;
+    const std::shared_ptr<Session> s = transferSession(handle, buffer, bytesToRead, bytesRead, status);
     if (!s)
-        return UsbStatus::InvalidHandle;
-    if (bytesToRead > 0 && !buffer)
-        return UsbStatus::InvalidParameter;
-    if (bytesToRead == 0)
-        return UsbStatus::Success;
+        return status;
     const unsigned timeout = readTimeout();
     std::lock_guard transfer(s->mutex);
     if (!s->device)

@@ -91,6 +91,8 @@ private:
     void listDevices();
     libusb_device* listedDevice(uint32_t deviceNumber);
     std::shared_ptr<Session> session(void* handle);
+    std::shared_ptr<Session> transferSession(void* handle, const void* buffer, uint32_t bytes, uint32_t* moved,
+                                             int& status);
     int openSession(libusb_device* device, Session& s);
     unsigned readTimeout() const;
     unsigned writeTimeout() const;

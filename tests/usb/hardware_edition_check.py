@@ -95,9 +95,10 @@ def move_and_exit(tmp):
     return failures
 
 
-def unplug(tmp):
-    log = os.path.join(tmp, "usb-unplug")
-    emulator = started(log, "--unplug-after", "1.5")
+def failure_box(log, *fault):
+    """OK in the dialog on an emulated controller with this fault; the texts
+    of the failure box that follows, and the program's exit code."""
+    emulator = started(log, *fault)
     try:
         app = ui.application()
         ui.click(ui.find(ui.window(app, DIALOG), "push button", "OK"))
@@ -109,6 +110,12 @@ def unplug(tmp):
         if emulator.poll() is None:
             emulator.kill()
             emulator.wait()
+    return texts, code
+
+
+def unplug(tmp):
+    log = os.path.join(tmp, "usb-unplug")
+    texts, code = failure_box(log, "--unplug-after", "1.5")
     failures = []
     message = [t for t in texts if t.startswith("Error writing to USB.")]
     if not message or "Application is aborting." not in message[0]:
@@ -122,18 +129,7 @@ def unplug(tmp):
 
 def not_opened(tmp, fault):
     log = os.path.join(tmp, "usb-not-opened")
-    emulator = started(log, fault)
-    try:
-        app = ui.application()
-        ui.click(ui.find(ui.window(app, DIALOG), "push button", "OK"))
-        alert = ui.find(app, "alert", timeout=30)
-        texts = [node.name for node in ui.walk(alert) if ui.role(node) == "label"]
-        ui.click(ui.find(alert, "push button", "OK"))
-        code = emulator.wait(timeout=20)
-    finally:
-        if emulator.poll() is None:
-            emulator.kill()
-            emulator.wait()
+    texts, code = failure_box(log, fault)
     failures = []
     if not any(t.startswith("Error opening device: KVX-340 X. Application is aborting.") for t in texts):
         failures.append(f"message {texts}")
