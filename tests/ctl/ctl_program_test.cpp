@@ -55,8 +55,10 @@ protected:
     static Ended finish(QProcess* process, int timeoutMs = 30000)
     {
         EXPECT_TRUE(process->waitForFinished(timeoutMs));
+        // A Windows console program ends its lines with CR LF.
+        const auto text = [](const QByteArray& bytes) { return QString::fromUtf8(bytes).remove(QLatin1Char('\r')); };
         return {process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1,
-                QString::fromUtf8(process->readAllStandardOutput()), QString::fromUtf8(process->readAllStandardError())};
+                text(process->readAllStandardOutput()), text(process->readAllStandardError())};
     }
 
     Ended ctl(const QString& line, const QList<QPair<QString, QString>>& variables = {})
