@@ -10,23 +10,19 @@
 namespace kvx::ctl {
 namespace {
 
-struct Bit {
+struct Indicator {
     StatusElement element;
-    uint8_t bit;
     const char* key;
 };
 
 // In the panel's order of its indicators.
-constexpr Bit Bits[] = {
-    {StatusElement::LeftLimit, StatusBit::LowerLimit, "leftLimit"},
-    {StatusElement::RightLimit, StatusBit::UpperLimit, "rightLimit"},
-    {StatusElement::Busy, StatusBit::Busy, "busy"},
-    {StatusElement::MaxSpeed, StatusBit::MaxSpeed, "maxSpeed"},
-    {StatusElement::Reverse, StatusBit::ReverseLimit, "reverse"},
-    {StatusElement::ActiveHigh, StatusBit::ActiveHigh, "activeHigh"},
+constexpr Indicator Indicators[] = {
+    {StatusElement::LeftLimit, "leftLimit"}, {StatusElement::RightLimit, "rightLimit"},
+    {StatusElement::Busy, "busy"},           {StatusElement::MaxSpeed, "maxSpeed"},
+    {StatusElement::Reverse, "reverse"},     {StatusElement::ActiveHigh, "activeHigh"},
 };
 
-bool isSet(const Reading& reading, const Bit& bit) { return (reading.frame.StatusByte & bit.bit) != 0; }
+bool isSet(const Reading& reading, const Indicator& indicator) { return isAlert(reading.alerts, indicator.element); }
 
 QString compact(const QJsonObject& object)
 {
@@ -39,9 +35,9 @@ double shownUnits(const Reading& reading) { return formatPosition(reading.units(
 void addReading(QJsonObject& object, const Reading& reading)
 {
     object.insert(QStringLiteral("position"), shownUnits(reading));
-    object.insert(QStringLiteral("steps"), static_cast<double>(reading.frame.MotorPosition));
-    for (const Bit& bit : Bits)
-        object.insert(QLatin1String(bit.key), isSet(reading, bit));
+    object.insert(QStringLiteral("steps"), static_cast<double>(reading.steps));
+    for (const Indicator& indicator : Indicators)
+        object.insert(QLatin1String(indicator.key), isSet(reading, indicator));
 }
 
 } // namespace
@@ -68,8 +64,8 @@ QString statusText(const Reading& reading, bool json)
         return compact(object) + QLatin1Char('\n');
     }
     QString text = QStringLiteral("Position: %1\n").arg(formatPosition(reading.units()));
-    for (const Bit& bit : Bits)
-        text += statusWords(bit.element, isSet(reading, bit)) + QLatin1Char('\n');
+    for (const Indicator& indicator : Indicators)
+        text += statusWords(indicator.element, isSet(reading, indicator)) + QLatin1Char('\n');
     return text;
 }
 
@@ -98,8 +94,8 @@ QString watchHeader(WatchFormat format)
     if (format != WatchFormat::Csv)
         return {};
     QString text = QStringLiteral("ms,position");
-    for (const Bit& bit : Bits)
-        text += QLatin1Char(',') + QLatin1String(bit.key);
+    for (const Indicator& indicator : Indicators)
+        text += QLatin1Char(',') + QLatin1String(indicator.key);
     return text + QLatin1Char('\n');
 }
 
@@ -113,12 +109,12 @@ QString watchLine(WatchFormat format, qint64 milliseconds, const Reading& readin
     const QString position = formatPosition(reading.units());
     QString text = format == WatchFormat::Csv ? QStringLiteral("%1,%2").arg(milliseconds).arg(position)
                                               : QStringLiteral("%1 ms  %2").arg(milliseconds, 7).arg(position, 12);
-    for (const Bit& bit : Bits) {
-        const bool set = isSet(reading, bit);
+    for (const Indicator& indicator : Indicators) {
+        const bool set = isSet(reading, indicator);
         if (format == WatchFormat::Csv)
             text += set ? QStringLiteral(",1") : QStringLiteral(",0");
         else if (set)
-            text += QStringLiteral("  ") + statusName(bit.element);
+            text += QStringLiteral("  ") + statusName(indicator.element);
     }
     return text + QLatin1Char('\n');
 }

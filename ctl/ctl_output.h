@@ -2,18 +2,20 @@
 #pragma once
 
 #include "ctl_request.h"
-#include "frames.h"
+#include "exchange.h"
 
 #include <QString>
 #include <QStringList>
 
 namespace kvx::ctl {
 
-// One status frame as the program saw it, with the ratio in force.
+// One status frame as the program saw it: the motor's position in steps,
+// the ratio in force, and the indicators as the panel's tick reads them.
 struct Reading {
-    StatusFrame frame;
+    int64_t steps = 0;
     double demultiplication = 15;
-    double units() const { return static_cast<double>(frame.MotorPosition) / demultiplication; }
+    IndicatorAlerts alerts;
+    double units() const { return static_cast<double>(steps) / demultiplication; }
 };
 
 QString listText(const QStringList& products, bool json);

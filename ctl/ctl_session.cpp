@@ -2,7 +2,9 @@
 
 #include "device_list.h"
 #include "exchange.h"
+#include "frames.h"
 #include "motion_commands.h"
+#include "status_words.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -10,14 +12,12 @@
 namespace kvx::ctl {
 namespace {
 
-// The panel's time-outs, set before the open.
-constexpr uint32_t TimeoutMs = 10000;
 // GO, R and ZERO are held for this many exchanges, as a short mouse press.
 constexpr int HeldTicks = 3;
 // A move has reached its target when the axis stands within a step of it.
 constexpr int64_t ReachedWithinSteps = 1;
 
-bool isBusy(const Reading& reading) { return (reading.frame.StatusByte & StatusBit::Busy) != 0; }
+bool isBusy(const Reading& reading) { return isAlert(reading.alerts, StatusElement::Busy); }
 
 bool isNumber(const QString& text)
 {
@@ -48,7 +48,7 @@ bool Session::start()
     try {
         const DeviceListing listing = listDevices(link_, state_);
         if (!listing.counted) {
-            printPanelMessage(QStringLiteral("Error finding USB device. Aborting application."));
+            printPanelMessage(noDeviceMessage());
             end(ExitStatus::LinkFailure);
             return false;
         }
@@ -63,11 +63,8 @@ bool Session::start()
             end(ExitStatus::NoController);
             return false;
         }
-        state_.LinkStatus = link_.SI_SetTimeouts(TimeoutMs, TimeoutMs);
-        state_.LinkStatus = link_.SI_Open(device, &state_.DeviceHandle);
-        if (state_.LinkStatus != 0) {
-            printPanelMessage(QStringLiteral("Error opening device: %1. Application is aborting. Reset hardware and try again.")
-                           .arg(products_[int(device)]));
+        if (!openDevice(link_, state_, device)) {
+            printPanelMessage(openFailureMessage(products_[int(device)]));
             end(ExitStatus::LinkFailure);
             return false;
         }
@@ -192,7 +189,8 @@ void Session::tick()
         return;
     }
     ++phaseTicks_;
-    Reading reading{decodeStatusFrame(state_.FrameBuffer.data()), state_.Demultiplication};
+    const Reading reading{decodeStatusFrame(state_.FrameBuffer.data()).MotorPosition, state_.Demultiplication,
+                          result.display.alerts};
     if (phase_ == Phase::Interrupted) {
         if (!isBusy(reading) || interruptClock_.elapsed() >= InterruptStopMs)
             closeAndEnd(interruptStatus_);
@@ -262,7 +260,7 @@ void Session::advanceMove(const Reading& reading)
     const Step& move = step();
     if (phase_ == Phase::Held) {
         if (phaseTicks_ == 1) {
-            moveStartSteps_ = reading.frame.MotorPosition;
+            moveStartSteps_ = reading.steps;
             const int64_t sent = frameablePosition(move.targetPosition).value_or(0);
             moveTargetSteps_ = move.relative ? moveStartSteps_ + sent : sent;
         }
@@ -284,7 +282,7 @@ void Session::advanceMove(const Reading& reading)
     }
     if (isBusy(reading))
         return;
-    outcome.reached = std::llabs(reading.frame.MotorPosition - moveTargetSteps_) <= ReachedWithinSteps;
+    outcome.reached = std::llabs(reading.steps - moveTargetSteps_) <= ReachedWithinSteps;
     print(commandText("move", reading, &outcome, request_.json));
     if (!outcome.reached) {
         closeAndEnd(ExitStatus::TargetMissed);

@@ -34,4 +34,21 @@ DeviceListing listDevices(UsbLink& link, MotionState& state)
     return listing;
 }
 
+bool openDevice(UsbLink& link, MotionState& state, uint32_t device)
+{
+    state.LinkStatus = link.SI_SetTimeouts(LinkTimeoutMs, LinkTimeoutMs);
+    UsbHandle handle = nullptr;
+    state.LinkStatus = link.SI_Open(device, &handle);
+    state.DeviceHandle = handle;
+    return state.LinkStatus == 0;
+}
+
+QString noDeviceMessage() { return QStringLiteral("Error finding USB device. Aborting application."); }
+
+QString openFailureMessage(const QString& entryText)
+{
+    return QStringLiteral("Error opening device: ") + entryText +
+           QStringLiteral(". Application is aborting. Reset hardware and try again.");
+}
+
 } // namespace kvx

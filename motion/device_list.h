@@ -27,4 +27,17 @@ struct DeviceListing {
 // device's text (or is empty for device 0).
 DeviceListing listDevices(UsbLink& link, MotionState& state);
 
+// The time-outs of both transfers, set before the open.
+inline constexpr uint32_t LinkTimeoutMs = 10000;
+
+// Sets the time-outs, then opens the device: each status goes to LinkStatus
+// (the time-outs' is overwritten at once), the handle to DeviceHandle. True
+// when the device is open.
+bool openDevice(UsbLink& link, MotionState& state, uint32_t device);
+
+// What the program says when the count fails, and when the open of the
+// entry with this text fails.
+QString noDeviceMessage();
+QString openFailureMessage(const QString& entryText);
+
 } // namespace kvx

@@ -17,8 +17,6 @@
 namespace kvx {
 namespace {
 
-const QString NoDeviceMessage = QStringLiteral("Error finding USB device. Aborting application.");
-constexpr uint32_t LinkTimeoutMs = 10000;
 
 // The form is laid out in twips; 15 of them make a pixel at 96 dpi.
 QRect twips(int left, int top, int width, int height)
@@ -176,7 +174,7 @@ void frmSelect::Form_Load()
     guarded([this] {
         if (!ListDevices()) {
             hide();
-            end_.abortWith(NoDeviceMessage);
+            end_.abortWith(noDeviceMessage());
             return;
         }
         Text2->setText(QStringLiteral("15"));
@@ -198,16 +196,11 @@ int frmSelect::ListIndex() const { return cmbDevice->chosenIndex(); }
 void frmSelect::cmdOK_Click()
 {
     guarded([this] {
-        state_.LinkStatus = link_.SI_SetTimeouts(LinkTimeoutMs, LinkTimeoutMs);
         const int index = ListIndex();
         const uint32_t device = index < 0 ? NoDevice : static_cast<uint32_t>(index);
-        UsbHandle handle = nullptr;
-        state_.LinkStatus = link_.SI_Open(device, &handle);
-        state_.DeviceHandle = handle;
-        if (state_.LinkStatus != 0) {
+        if (!openDevice(link_, state_, device)) {
             hide();
-            end_.abortWith(QStringLiteral("Error opening device: ") + cmbDevice->currentText() +
-                           QStringLiteral(". Application is aborting. Reset hardware and try again."));
+            end_.abortWith(openFailureMessage(cmbDevice->currentText()));
             return;
         }
         storeDriveOptions();
