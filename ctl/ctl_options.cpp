@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <functional>
 #include <cmath>
 #include <optional>
 
@@ -113,14 +114,18 @@ QStringList allCommandOptionNames()
     return names;
 }
 
+// Whether an argument is an option that takes the next one as its value.
 bool takesValue(const QString& argument)
 {
-    static const QStringList withValue = {
-        QStringLiteral("-d"),         QStringLiteral("--device"),    QStringLiteral("--settings"),
-        QStringLiteral("--ratio"),    QStringLiteral("--max-speed"), QStringLiteral("--acceleration"),
-        QStringLiteral("--amplitude"), QStringLiteral("--idle-percent"), QStringLiteral("--for"),
-        QStringLiteral("--format")};
-    return withValue.contains(argument);
+    QList<QCommandLineOption> options = globalOptions();
+    for (const QString& name : allCommandOptionNames())
+        options << commandOption(name);
+    for (const QCommandLineOption& option : options)
+        if (!option.valueName().isEmpty())
+            for (const QString& name : option.names())
+                if (argument == (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name)
+                    return true;
+    return false;
 }
 
 // "-5" is a position or a speed, not an option: such arguments go after
@@ -221,25 +226,35 @@ QString applySetting(Settings& settings, const QString& key, const QString& valu
     return QStringLiteral("unknown setting \"%1\"").arg(key);
 }
 
-QString readSettingsFile(Settings& settings, const QString& name, const FileReader& readFile)
+// Reads a file of lines, skipping blank ones and # comments; read gets each
+// other line, trimmed, with its number. The first error, prefixed with the
+// file's name and the line's number.
+QString readLines(const QString& name, const char* what, const FileReader& readFile,
+                  const std::function<QString(const QString& line, int number)>& read)
 {
     QByteArray contents;
     if (!readFile(name, contents))
-        return QStringLiteral("cannot read the settings file %1").arg(name);
+        return QStringLiteral("cannot read the %1 file %2").arg(QLatin1String(what), name);
     const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         const QString line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        const QString where = QStringLiteral("%1 line %2: ").arg(name).arg(i + 1);
-        if (equals < 0)
-            return where + QStringLiteral("not a key=value line");
-        const QString error = applySetting(settings, line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+        const QString error = read(line, i + 1);
         if (!error.isEmpty())
-            return where + error;
+            return QStringLiteral("%1 line %2: ").arg(name).arg(i + 1) + error;
     }
     return {};
+}
+
+QString readSettingsFile(Settings& settings, const QString& name, const FileReader& readFile)
+{
+    return readLines(name, "settings", readFile, [&settings](const QString& line, int) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            return QStringLiteral("not a key=value line");
+        return applySetting(settings, line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+    });
 }
 
 void addCommandOptions(QCommandLineParser& parser, const QStringList& names)
@@ -313,32 +328,23 @@ QString readStep(Step& step, const CommandEntry& command, const QCommandLinePars
 
 QString readRunFile(Request& request, const QString& name, const FileReader& readFile)
 {
-    QByteArray contents;
-    if (!readFile(name, contents))
-        return QStringLiteral("cannot read the run file %1").arg(name);
-    const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        const QString where = QStringLiteral("%1 line %2: ").arg(name).arg(i + 1);
+    return readLines(name, "run", readFile, [&request](const QString& line, int number) {
         const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
         const CommandEntry* command = findCommand(words[0]);
         if (!command || command->name == QLatin1String("run"))
-            return where + QStringLiteral("unknown command \"%1\"").arg(words[0]);
+            return QStringLiteral("unknown command \"%1\"").arg(words[0]);
         QCommandLineParser parser;
         addCommandOptions(parser, command->options);
         if (!parser.parse(protectNegativeNumbers(QStringList{QStringLiteral("run")} + words)))
-            return where + parser.errorText();
+            return parser.errorText();
         Step step;
-        step.line = i + 1;
+        step.line = number;
         const QString error = readStep(step, *command, parser, parser.positionalArguments().mid(1), request.settings);
-        if (!error.isEmpty())
-            return where + error;
-        request.steps.push_back(step);
-    }
-    return {};
+        if (error.isEmpty())
+            request.steps.push_back(step);
+        return error;
+    });
 }
 
 QString generalHelp(QCommandLineParser& parser)
@@ -374,28 +380,27 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
 
+    // The options every command takes; each command's own come with its help.
+    const auto general = [&](QCommandLineParser& parser) {
+        parser.addOptions(globalOptions());
+        parser.addOption(help);
+        parser.addOption(version);
+        parser.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
+        parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                     QStringLiteral("COMMAND [ARGUMENT]"));
+    };
+
     // First pass: which command, with every option any command knows.
     QCommandLineParser first;
-    first.addOptions(globalOptions());
-    first.addOption(help);
-    first.addOption(version);
+    general(first);
     addCommandOptions(first, allCommandOptionNames());
-    first.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
-    first.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
-                                QStringLiteral("COMMAND [ARGUMENT]"));
     if (!first.parse(protectedArguments))
         return failed(first.errorText());
     if (first.positionalArguments().isEmpty()) {
         if (first.isSet(help)) {
-            // The options every command takes; each command's own come with its help.
-            QCommandLineParser general;
-            general.addOptions(globalOptions());
-            general.addOption(help);
-            general.addOption(version);
-            general.setApplicationDescription(first.applicationDescription());
-            general.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
-                                          QStringLiteral("COMMAND [ARGUMENT]"));
-            return {Parsed::Kind::Help, {}, generalHelp(general)};
+            QCommandLineParser generalOnly;
+            general(generalOnly);
+            return {Parsed::Kind::Help, {}, generalHelp(generalOnly)};
         }
         if (first.isSet(version))
             return {Parsed::Kind::Version, {}, {}};
