@@ -25,7 +25,7 @@ bool strikesOn(FaultKind kind, bool onWrite)
 
 } // namespace
 
-SimBus::SimBus(SimClock& clock, FaultScript script) : clock_(clock)
+SimBus::SimBus(SimClock& clock, FaultScript script, ControllerStore* store) : clock_(clock), store_(store)
 {
     restart(script);
 }
@@ -35,12 +35,6 @@ SimBus::~SimBus()
     std::lock_guard lock(mutex_);
     for (const auto& [id, open] : sessions_)
         release(open);
-}
-
-void SimBus::setStore(ControllerStore* store)
-{
-    std::lock_guard lock(mutex_);
-    store_ = store;
 }
 
 void SimBus::release(const Session& s)

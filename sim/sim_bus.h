@@ -41,13 +41,12 @@ inline constexpr std::size_t MaxQueuedBytes = 64 * 12;
 
 class SimBus {
 public:
-    explicit SimBus(SimClock& clock, FaultScript script = {});
+    // A store keeps the controllers between programs and makes each one
+    // exclusive to the program that opens it; without one (the default)
+    // every program meets fresh controllers.
+    explicit SimBus(SimClock& clock, FaultScript script = {}, ControllerStore* store = nullptr);
     // Saves every controller still open into the store, if there is one.
     ~SimBus();
-
-    // Keeps the controllers between programs and makes each one exclusive
-    // to the program that opens it (none by default: fresh controllers).
-    void setStore(ControllerStore* store);
 
     // Starts over with fresh controllers and the given script, unless a
     // handle is open (false then, and nothing changes).

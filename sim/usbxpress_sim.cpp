@@ -27,9 +27,7 @@ SimBus& bus()
     // store as the program ends.
     static kvx::sim::SteadyClock clock;
     static kvx::sim::FileControllerStore store;
-    static SimBus instance(clock, scriptFromEnvironment());
-    static const bool stored = (instance.setStore(&store), true);
-    (void)stored;
+    static SimBus instance(clock, scriptFromEnvironment(), &store);
     return instance;
 }
 

@@ -90,8 +90,7 @@ TEST(SimBusStore, RestoresTheAxisAdvancedByTheTimeAwayAndSavesItOnClose)
     MemoryStore store;
     // Mid-move, saved five seconds ago: the move has ended since.
     store.kept = SavedAxis{movingAxis().snapshot(), wallClockNow() - 5};
-    SimBus bus(clock);
-    bus.setStore(&store);
+    SimBus bus(clock, {}, &store);
     void* handle = nullptr;
     ASSERT_EQ(bus.open(0, &handle), SimStatus::Success);
     EXPECT_EQ(store.claimed, std::vector<std::string>{"KVX-340 X"});
@@ -116,8 +115,7 @@ TEST(SimBusStore, ControllersStillOpenAreSavedWhenTheProgramEnds)
     test::ManualClock clock;
     MemoryStore store;
     {
-        SimBus bus(clock);
-        bus.setStore(&store);
+        SimBus bus(clock, {}, &store);
         void* handle = nullptr;
         ASSERT_EQ(bus.open(1, &handle), SimStatus::Success);
         const Frame go = designFrame(CommandBit::Go, 300);
