@@ -119,13 +119,9 @@ void frmMain::heldButtonKey(QObject* button, QEvent* event)
         end_.isEnding())
         return;
     accessiblePresses_.erase(button);
-    if (button == Command1) {
-        Command1_KeyDown();
-        heldKeys_->hold(Qt::Key_Space, [this] { Command1_KeyUp(); });
-    } else {
-        Command2_KeyDown();
-        heldKeys_->hold(Qt::Key_Space, [this] { Command2_KeyUp(); });
-    }
+    const bool stop = button == Command1;
+    stop ? Command1_KeyDown() : Command2_KeyDown();
+    heldKeys_->hold(Qt::Key_Space, [this, stop] { stop ? Command1_KeyUp() : Command2_KeyUp(); });
 }
 
 // A screen reader's press action is Qt's animated click: the button goes
@@ -196,7 +192,7 @@ bool frmMain::command7Key(QEvent* event)
     if (!key || key->key() != Qt::Key_Space)
         return false;
     if (event->type() == QEvent::KeyPress)
-        return !commandKeyDown(key, &frmMain::Command7_KeyDown);
+        return !commandKeyDown(key, &frmMain::Command7_KeyDown, &frmMain::Command7_KeyUp);
     return false;
 }
 
@@ -207,24 +203,20 @@ bool frmMain::text2Key(QEvent* event)
     if (!key || !isEnterKey(key))
         return false;
     if (event->type() == QEvent::KeyPress)
-        commandKeyDown(key, &frmMain::Text2_KeyDown);
+        commandKeyDown(key, &frmMain::Text2_KeyDown, &frmMain::Text2_KeyUp);
     return true;
 }
 
 // One refusal answers a whole press of a held key: its auto-repeats start
 // nothing more until the key is pressed anew.
-bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)())
+bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)(), void (frmMain::*keyUp)())
 {
     if (key->isAutoRepeat() && keyPressRefused_)
         return false;
     const bool accepted = (this->*keyDown)();
     keyPressRefused_ = !accepted;
-    if (accepted && !end_.isEnding()) {
-        if (keyDown == &frmMain::Command7_KeyDown)
-            heldKeys_->hold(key->key(), [this] { Command7_KeyUp(); });
-        else
-            heldKeys_->hold(key->key(), [this] { Text2_KeyUp(); });
-    }
+    if (accepted && !end_.isEnding())
+        heldKeys_->hold(key->key(), [this, keyUp] { (this->*keyUp)(); });
     return accepted;
 }
 
