@@ -245,27 +245,33 @@ TEST_F(CtlProgram, WatchExchangesEvery30msWithoutRequests)
         EXPECT_EQ(frame.mid(6, 2).toInt(nullptr, 16) & 0x7F, 8) << frame.toStdString();
 }
 
+// Exit 3 refuses before anything is opened; exit 2 carries the panel's
+// words, and a failed count or open sends no frame.
 TEST_F(CtlProgram, ExitStatuses)
 {
     struct Case {
         const char* line;
         const char* faults;
         int exit;
-        const char* err; // the start of standard error
+        const char* err;   // the start of standard error
+        const char* never; // a call the log must not show
     };
     const Case cases[] = {
-        {"-d 0 status", "", 0, ""},
-        {"-d 0 move abc", "", 1, "kvx340ctl: the position is not a number: \"abc\""},
+        {"-d 0 status", "", 0, "", nullptr},
+        {"-d 0 move abc", "", 1, "kvx340ctl: the position is not a number: \"abc\"", "SI_GetNumDevices"},
         {"-d 0 move 5", "fail-read@2", 2,
-         "Error writing to USB. Read  0 of  12 bytes. Application is aborting. Reset hardware and try again."},
+         "Error writing to USB. Read  0 of  12 bytes. Application is aborting. Reset hardware and try again.", nullptr},
         {"-d 0 status", "open-fails", 2,
-         "Error opening device: KVX-340 X. Application is aborting. Reset hardware and try again."},
-        {"-d 0 status", "count-fails", 2, "Error finding USB device. Aborting application."},
-        {"status", "", 3, "kvx340ctl: several controllers attached; choose one with -d:"},
-        {"-d 2 status", "", 3, "kvx340ctl: no controller number 2"},
-        {"status", "no-devices", 3, "kvx340ctl: no controller attached"},
+         "Error opening device: KVX-340 X. Application is aborting. Reset hardware and try again.", "SI_Write"},
+        {"-d 0 status", "count-fails", 2, "Error finding USB device. Aborting application.", "SI_Open"},
+        {"list", "count-fails", 2, "Error finding USB device. Aborting application.", "SI_Open"},
+        {"status", "", 3, "kvx340ctl: several controllers attached; choose one with -d:\n0 KVX-340 X\n1 KVX-340 Y",
+         "SI_Open"},
+        {"-d 2 status", "", 3, "kvx340ctl: no controller number 2", "SI_Open"},
+        {"-d C3 stop", "", 3, "kvx340ctl: no controller \"C3\"", "SI_Open"},
+        {"status", "no-devices", 3, "kvx340ctl: no controller attached", "SI_Open"},
         // Told the switches are active-high, the axis takes both as pressed.
-        {"-d 0 --limit-active-high move 10", "", 4, ""},
+        {"-d 0 --limit-active-high move 10", "", 4, "", nullptr},
     };
     for (const Case& c : cases) {
         const QString log = file("calls");
@@ -276,6 +282,9 @@ TEST_F(CtlProgram, ExitStatuses)
         EXPECT_EQ(ended.err.left(expected.size()), expected) << c.line << ": " << ended.err.toStdString();
         // A failed exchange ends as the panel does: no close.
         EXPECT_EQ(lines(log).contains(QStringLiteral("SI_Close 0")), c.exit == 0 || c.exit == 4) << c.line;
+        if (c.never) {
+            EXPECT_TRUE(lines(log).filter(QLatin1String(c.never)).isEmpty()) << c.line << " " << c.faults;
+        }
     }
 }
 

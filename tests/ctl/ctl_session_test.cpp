@@ -71,40 +71,6 @@ TEST_F(SessionTest, ControllerChosenByNumberOrProductString)
     EXPECT_EQ(link.openedDevice, 2u);
 }
 
-// Exit 3 refuses before anything is opened; exit 2 carries the panel's words.
-TEST_F(SessionTest, ControllerNotFoundOrNotOpenedEndsWithItsStatusAndNoExchange)
-{
-    struct Case {
-        std::vector<QByteArray> products;
-        int16_t countStatus, openStatus;
-        const char* line;
-        int exit;
-        const char* message;
-    };
-    const Case cases[] = {
-        {{}, 0, 0, "status", ExitStatus::NoController, "kvx340ctl: no controller attached\n"},
-        {{"A1", "B2"}, 0, 0, "status", ExitStatus::NoController,
-         "kvx340ctl: several controllers attached; choose one with -d:\n0 A1\n1 B2\n"},
-        {{"A1", "B2"}, 0, 0, "-d 2 move 3", ExitStatus::NoController, "kvx340ctl: no controller number 2\n"},
-        {{"A1", "B2"}, 0, 0, "-d C3 stop", ExitStatus::NoController, "kvx340ctl: no controller \"C3\"\n"},
-        {{"A1"}, 1, 0, "status", ExitStatus::LinkFailure, "Error finding USB device. Aborting application.\n"},
-        {{"A1"}, 1, 0, "list", ExitStatus::LinkFailure, "Error finding USB device. Aborting application.\n"},
-        {{"A1"}, 0, 0x13, "zero", ExitStatus::LinkFailure,
-         "Error opening device: A1. Application is aborting. Reset hardware and try again.\n"},
-    };
-    for (const Case& c : cases) {
-        link = {};
-        err.clear();
-        link.products = c.products;
-        link.countStatus = c.countStatus;
-        link.openStatus = c.openStatus;
-        EXPECT_EQ(run(QLatin1String(c.line)), c.exit) << c.line;
-        EXPECT_EQ(err, QLatin1String(c.message)) << c.line;
-        EXPECT_TRUE(link.written.empty()) << c.line;
-        EXPECT_FALSE(link.calls.contains(QStringLiteral("SI_Close"))) << c.line;
-    }
-}
-
 TEST_F(SessionTest, ListPrintsNumberAndProductStringWithoutOpening)
 {
     link.products = {"A1", "B2"};
@@ -163,13 +129,6 @@ TEST_F(SessionTest, JogSendsTheSliderValueThenStopUntilIdleThenTheRelease)
     const std::vector<int> end(bytes.end() - 3, bytes.end());
     EXPECT_EQ(end, (std::vector<int>{2 | 8, 2 | 8, 8}));
     EXPECT_EQ(decodeCommandFrame(frames.back().data()).JogWord, 32767);
-}
-
-TEST_F(SessionTest, ZeroHeldForThreeTicksThenReleased)
-{
-    EXPECT_EQ(run(QStringLiteral("zero")), ExitStatus::Done);
-    const std::vector<int> expected = {4 | 8, 4 | 8, 4 | 8, 8};
-    EXPECT_EQ(commandBytes(), expected);
 }
 
 TEST_F(SessionTest, InterruptedMoveSendsStopBeforeTheClose)
