@@ -46,4 +46,20 @@ typedef int(SI_API* SI_CheckRXQueue_t)(void*, uint32_t*, uint32_t*);
 
 #ifdef __cplusplus
 }
+
+namespace kvx::SiStatus {
+// One table of statuses for every library behind this interface, so that a
+// program can tell the few that call for different advice. 0 is success.
+inline constexpr int Success = 0x00;
+inline constexpr int InvalidHandle = 0x01;
+inline constexpr int ReadError = 0x02;
+inline constexpr int WriteError = 0x04;
+inline constexpr int InvalidParameter = 0x06;
+inline constexpr int DeviceIoFailed = 0x08;
+inline constexpr int ReadTimedOut = 0x0D;
+inline constexpr int WriteTimedOut = 0x0E;
+// SI_Open: another program holds the controller; nothing is wrong with it.
+inline constexpr int DeviceBusy = 0x13;
+inline constexpr int DeviceNotFound = 0xFF;
+} // namespace kvx::SiStatus
 #endif
