@@ -1,6 +1,8 @@
 #include "ctl_options.h"
 
+#include "exit_status.h"
 #include "motion_commands.h"
+#include "number_text.h"
 #include "ratio.h"
 
 #include <QCommandLineParser>
@@ -16,14 +18,11 @@ namespace {
 
 constexpr int MaxJogSpeed = 10000;
 
-const QString ExitStatuses = QStringLiteral(
-    "Exit status:\n"
-    "  0    done\n"
-    "  1    wrong usage or a value out of range; nothing is sent to the controller\n"
-    "  2    a link failure, with the panel's message on standard error\n"
-    "  3    no such controller, or several and none chosen\n"
-    "  4    a move ended without reaching its target (a limit switch, or STOP)\n"
-    "  130  interrupted (Ctrl+C); 143 terminated; 129 the console closed\n");
+const QString ExitStatuses = QLatin1String(ExitStatusHelp);
+
+// home's seek speed by default, and the speed at which it leaves the switch:
+// slow, so that the origin lies where the switch lets go.
+constexpr int DefaultHomeSpeed = 3000;
 
 struct CommandEntry {
     const char* name;
@@ -41,24 +40,41 @@ const std::vector<CommandEntry>& commandTable()
         {"move", Command::Move, "POSITION",
          "Move to POSITION (or by it, with --relative), in the operator's units, as GO or R pressed "
          "with the mouse; wait until the controller is idle and print the final position.",
-         {QStringLiteral("relative"), QStringLiteral("no-wait")}},
+         {QStringLiteral("relative"), QStringLiteral("no-wait"), QStringLiteral("timeout")}},
         {"jog", Command::Jog, "SPEED",
          "Jog at SPEED (-10000 to 10000, the jog slider's scale) for --for SECONDS, then STOP and "
          "wait until idle.",
-         {QStringLiteral("for")}},
-        {"stop", Command::Stop, "", "STOP, held until the controller reports idle.", {}},
+         {QStringLiteral("for"), QStringLiteral("timeout")}},
+        {"stop", Command::Stop, "", "STOP, held until the controller reports idle.", {QStringLiteral("timeout")}},
         {"zero", Command::Zero, "", "ZERO (define origin), held for three exchanges.", {}},
+        {"wait-idle", Command::WaitIdle, "",
+         "Keep exchanging until the controller reports idle, as after move --no-wait.",
+         {QStringLiteral("timeout")}},
+        {"home", Command::Home, "left|right",
+         "Jog toward that limit switch until it reports active, STOP, leave the switch slowly until it "
+         "clears, STOP, then ZERO there; print the position where the switch cleared.",
+         {QStringLiteral("speed"), QStringLiteral("timeout")}},
         {"watch", Command::Watch, "",
          "Print one line per exchange (every 30 ms): milliseconds since the start, the position, the "
          "six status bits; until --for SECONDS have passed or the program is interrupted.",
          {QStringLiteral("for"), QStringLiteral("format")}},
+        {"doctor", Command::Doctor, "",
+         "Check the controllers, their device files, driver and library, one line each with the fix; "
+         "one status exchange with each, never a motion.",
+         {}},
         {"run", Command::Status, "FILE",
          "Run the commands of FILE (- for standard input), one per line, on one open controller; "
          "also `wait SECONDS`, and # comments.",
-         {}},
+         {QStringLiteral("timeout")}},
         {"wait", Command::Wait, "SECONDS", "In a run file only: keep exchanging for SECONDS.", {}},
     };
     return table;
+}
+
+// run and doctor stand alone; wait only in a run file.
+bool runsInAFile(const CommandEntry& command)
+{
+    return command.name != QLatin1String("run") && command.command != Command::Doctor;
 }
 
 const CommandEntry* findCommand(const QString& name)
@@ -81,8 +97,11 @@ QList<QCommandLineOption> globalOptions()
         {QStringLiteral("ratio"), QStringLiteral("Gear ratio, motor steps per unit (at least 0.01; 15)."),
          QStringLiteral("RATIO")},
         {QStringLiteral("reverse-motor"), QStringLiteral("Reverse Motor Direction.")},
+        {QStringLiteral("no-reverse-motor"), QStringLiteral("Not so, whatever the settings file says.")},
         {QStringLiteral("reverse-limit"), QStringLiteral("Reverse Limit Switch.")},
+        {QStringLiteral("no-reverse-limit"), QStringLiteral("Not so, whatever the settings file says.")},
         {QStringLiteral("limit-active-high"), QStringLiteral("Limit Switch Active on HI.")},
+        {QStringLiteral("no-limit-active-high"), QStringLiteral("Not so, whatever the settings file says.")},
         {QStringLiteral("max-speed"), QStringLiteral("Maximal speed, 0 to 255 (180)."), QStringLiteral("N")},
         {QStringLiteral("acceleration"), QStringLiteral("Acceleration/deceleration, 0 to 255 (75)."),
          QStringLiteral("N")},
@@ -100,7 +119,15 @@ QCommandLineOption commandOption(const QString& name)
     if (name == QLatin1String("no-wait"))
         return {name, QStringLiteral("Return once the move has started.")};
     if (name == QLatin1String("for"))
-        return {name, QStringLiteral("How long, in seconds."), QStringLiteral("SECONDS")};
+        return {name, QStringLiteral("How long, in seconds (at most 604800, a week)."), QStringLiteral("SECONDS")};
+    if (name == QLatin1String("timeout"))
+        return {name,
+                QStringLiteral("Give up waiting for the axis after SECONDS (at most 604800): STOP, the close, "
+                               "exit status 6 (7 for home, whose default is 300)."),
+                QStringLiteral("SECONDS")};
+    if (name == QLatin1String("speed"))
+        return {name, QStringLiteral("The seek speed, 1 to 10000 on the jog slider's scale (3000)."),
+                QStringLiteral("N")};
     return {name, QStringLiteral("Output format: csv or jsonl (text by default)."), QStringLiteral("csv|jsonl")};
 }
 
@@ -155,20 +182,23 @@ QStringList protectNegativeNumbers(const QStringList& arguments)
     return kept;
 }
 
-std::optional<double> number(const QString& text)
-{
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 std::optional<int> integer(const QString& text)
 {
-    bool ok = false;
-    const int value = QLocale::c().toInt(text.trimmed(), &ok);
-    return ok ? std::optional<int>(value) : std::nullopt;
+    const auto value = readNumber(text);
+    if (!value || *value != std::trunc(*value) || std::abs(*value) > 1e9)
+        return std::nullopt;
+    return int(*value);
+}
+
+// A span of time in seconds: a number from 0 (or above it) to MaxSeconds.
+QString readSeconds(const QString& what, const QString& text, bool zeroAllowed, double& seconds)
+{
+    const auto value = readNumber(text);
+    if (!value || *value < 0 || (*value == 0 && !zeroAllowed) || *value > MaxSeconds)
+        return QStringLiteral("%1 must be a number of seconds %2 604800, not \"%3\"")
+            .arg(what, zeroAllowed ? QStringLiteral("from 0 to") : QStringLiteral("above 0, at most"), text);
+    seconds = *value;
+    return {};
 }
 
 std::optional<bool> yesNo(const QString& text)
@@ -201,12 +231,12 @@ QString applySetting(Settings& settings, const QString& key, const QString& valu
         return {};
     };
     if (key == QLatin1String("ratio")) {
-        const auto read = number(value);
+        const auto read = readNumber(value);
         if (!read)
             return QStringLiteral("ratio is not a number: \"%1\"").arg(value);
         if (*read < MinimumRatio)
             return QStringLiteral("ratio must be at least 0.01, not %1").arg(value);
-        settings.demultiplication = applyRatio(value).demultiplication;
+        settings.demultiplication = *read;
         return {};
     }
     if (key == QLatin1String("reverse-motor"))
@@ -226,9 +256,9 @@ QString applySetting(Settings& settings, const QString& key, const QString& valu
     return QStringLiteral("unknown setting \"%1\"").arg(key);
 }
 
-// Reads a file of lines, skipping blank ones and # comments; read gets each
-// other line, trimmed, with its number. The first error, prefixed with the
-// file's name and the line's number.
+// Reads a file of lines, skipping blank ones and # comments, whole lines or
+// after a command; read gets each other line, trimmed, with its number. The
+// first error, prefixed with the file's name and the line's number.
 QString readLines(const QString& name, const char* what, const FileReader& readFile,
                   const std::function<QString(const QString& line, int number)>& read)
 {
@@ -237,8 +267,8 @@ QString readLines(const QString& name, const char* what, const FileReader& readF
         return QStringLiteral("cannot read the %1 file %2").arg(QLatin1String(what), name);
     const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+        const QString line = lines[i].section(QLatin1Char('#'), 0, 0).trimmed();
+        if (line.isEmpty())
             continue;
         const QString error = read(line, i + 1);
         if (!error.isEmpty())
@@ -273,23 +303,29 @@ QString readStep(Step& step, const CommandEntry& command, const QCommandLinePars
         return wantsArgument ? QStringLiteral("%1 needs %2").arg(QLatin1String(command.name), QLatin1String(command.syntax))
                              : QStringLiteral("%1 takes no argument").arg(QLatin1String(command.name));
     const QString value = wantsArgument ? words[0] : QString();
-    const auto seconds = [&](bool required) -> QString {
-        if (!parser.isSet(QStringLiteral("for")))
-            return required ? QStringLiteral("%1 needs --for SECONDS").arg(QLatin1String(command.name)) : QString();
-        const auto read = number(parser.value(QStringLiteral("for")));
-        if (!read || *read <= 0)
-            return QStringLiteral("--for must be a number of seconds above 0, not \"%1\"")
-                .arg(parser.value(QStringLiteral("for")));
-        step.seconds = *read;
-        return {};
+    const auto option = [&](const char* name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&](const char* name) {
+        return command.options.contains(QLatin1String(name)) && parser.isSet(QLatin1String(name));
     };
+    const auto seconds = [&](bool required) -> QString {
+        if (!isSet("for"))
+            return required ? QStringLiteral("%1 needs --for SECONDS").arg(QLatin1String(command.name)) : QString();
+        return readSeconds(QStringLiteral("--for"), option("for"), false, step.seconds);
+    };
+    if (isSet("timeout")) {
+        const QString error = readSeconds(QStringLiteral("--timeout"), option("timeout"), false, step.timeout);
+        if (!error.isEmpty())
+            return error;
+    }
     switch (command.command) {
     case Command::Move: {
-        step.relative = parser.isSet(QStringLiteral("relative"));
-        step.noWait = parser.isSet(QStringLiteral("no-wait"));
-        if (!number(value))
+        step.relative = isSet("relative");
+        step.noWait = isSet("no-wait");
+        const auto typed = readNumber(value);
+        if (!typed)
             return QStringLiteral("the position is not a number: \"%1\"").arg(value);
-        const auto entry = readPositionEntry(value, settings.demultiplication);
+        // The panel's entry rule on the number read here, not on the text.
+        const auto entry = readPositionEntry(QString::number(*typed, 'g', 17), settings.demultiplication);
         if (!entry)
             return positionOutOfRangeMessage(settings.demultiplication);
         step.positionText = entry->text;
@@ -303,9 +339,25 @@ QString readStep(Step& step, const CommandEntry& command, const QCommandLinePars
         step.jogSpeed = *speed;
         return seconds(true);
     }
+    case Command::Home: {
+        if (value == QLatin1String("left"))
+            step.side = HomeSide::Left;
+        else if (value == QLatin1String("right"))
+            step.side = HomeSide::Right;
+        else
+            return QStringLiteral("home needs left or right, not \"%1\"").arg(value);
+        step.jogSpeed = DefaultHomeSpeed;
+        if (isSet("speed")) {
+            const auto speed = integer(option("speed"));
+            if (!speed || *speed < 1 || *speed > MaxJogSpeed)
+                return QStringLiteral("--speed must be a whole number from 1 to 10000, not \"%1\"").arg(option("speed"));
+            step.jogSpeed = *speed;
+        }
+        return {};
+    }
     case Command::Watch:
-        if (parser.isSet(QStringLiteral("format"))) {
-            const QString format = parser.value(QStringLiteral("format"));
+        if (isSet("format")) {
+            const QString format = option("format");
             if (format == QLatin1String("csv"))
                 step.format = WatchFormat::Csv;
             else if (format == QLatin1String("jsonl"))
@@ -314,13 +366,8 @@ QString readStep(Step& step, const CommandEntry& command, const QCommandLinePars
                 return QStringLiteral("--format must be csv or jsonl, not \"%1\"").arg(format);
         }
         return seconds(false);
-    case Command::Wait: {
-        const auto read = number(value);
-        if (!read || *read < 0)
-            return QStringLiteral("wait needs a number of seconds, not \"%1\"").arg(value);
-        step.seconds = *read;
-        return {};
-    }
+    case Command::Wait:
+        return readSeconds(QStringLiteral("wait"), value, true, step.seconds);
     default:
         return {};
     }
@@ -329,10 +376,10 @@ QString readStep(Step& step, const CommandEntry& command, const QCommandLinePars
 QString readRunFile(Request& request, const QString& name, const FileReader& readFile)
 {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    return readLines(name, "run", readFile, [&request](const QString& line, int number) {
+    const QString error = readLines(name, "run", readFile, [&request](const QString& line, int number) {
         const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
         const CommandEntry* command = findCommand(words[0]);
-        if (!command || command->name == QLatin1String("run"))
+        if (!command || !runsInAFile(*command))
             return QStringLiteral("unknown command \"%1\"").arg(words[0]);
         QCommandLineParser parser;
         addCommandOptions(parser, command->options);
@@ -345,11 +392,22 @@ QString readRunFile(Request& request, const QString& name, const FileReader& rea
             request.steps.push_back(step);
         return error;
     });
+    if (error.isEmpty() && request.steps.empty())
+        return QStringLiteral("the run file %1 has no command").arg(name);
+    return error;
 }
 
-QString generalHelp(QCommandLineParser& parser)
+// The parser's help, its usage line naming the program rather than the path
+// it was started by.
+QString helpText(const QCommandLineParser& parser)
 {
-    QString text = parser.helpText();
+    static const QRegularExpression usage(QStringLiteral("^Usage: \\S+"));
+    return parser.helpText().replace(usage, QStringLiteral("Usage: kvx340ctl"));
+}
+
+QString generalHelp(const QCommandLineParser& parser)
+{
+    QString text = helpText(parser);
     text += QStringLiteral("\nCommands:\n");
     for (const CommandEntry& command : commandTable())
         if (command.command != Command::Wait)
@@ -361,7 +419,47 @@ QString generalHelp(QCommandLineParser& parser)
 
 Parsed failed(const QString& text) { return {Parsed::Kind::Error, {}, text}; }
 
+// A motion the settings cannot carry out would wait for good.
+QString motionRefusal(const Request& request)
+{
+    const SliderValues& sliders = request.settings.sliders;
+    for (const Step& step : request.steps) {
+        if (!movesTheAxis(step.command) || step.command == Command::Stop || step.command == Command::WaitIdle)
+            continue;
+        if (sliders.Slider2 == 0)
+            return QStringLiteral("max-speed 0 cannot move the axis");
+        if (sliders.Slider4 == 0)
+            return QStringLiteral("amplitude 0 cannot move the axis");
+    }
+    return {};
+}
+
 } // namespace
+
+bool movesTheAxis(Command command)
+{
+    switch (command) {
+    case Command::Move:
+    case Command::Jog:
+    case Command::Stop:
+    case Command::WaitIdle:
+    case Command::Home:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<double> readNumber(const QString& text)
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = c.toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
 
 bool readFileOrStdin(const QString& name, QByteArray& contents)
 {
@@ -380,30 +478,29 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
 
-    // The options every command takes; each command's own come with its help.
-    const auto general = [&](QCommandLineParser& parser) {
-        parser.addOptions(globalOptions());
-        parser.addOption(help);
-        parser.addOption(version);
-        parser.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
-        parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
-                                     QStringLiteral("COMMAND [ARGUMENT]"));
-    };
-
     // First pass: which command, with every option any command knows.
     QCommandLineParser first;
-    general(first);
+    first.addOptions(globalOptions());
+    first.addOption(help);
+    first.addOption(version);
+    first.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
+    first.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                QStringLiteral("COMMAND [ARGUMENT]"));
+    QCommandLineParser generalOnly;
+    generalOnly.addOptions(globalOptions());
+    generalOnly.addOption(help);
+    generalOnly.addOption(version);
+    generalOnly.setApplicationDescription(first.applicationDescription());
+    generalOnly.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                      QStringLiteral("COMMAND [ARGUMENT]"));
     addCommandOptions(first, allCommandOptionNames());
     if (!first.parse(protectedArguments))
         return failed(first.errorText());
+    if (first.isSet(version))
+        return {Parsed::Kind::Version, {}, {}};
     if (first.positionalArguments().isEmpty()) {
-        if (first.isSet(help)) {
-            QCommandLineParser generalOnly;
-            general(generalOnly);
+        if (first.isSet(help))
             return {Parsed::Kind::Help, {}, generalHelp(generalOnly)};
-        }
-        if (first.isSet(version))
-            return {Parsed::Kind::Version, {}, {}};
         return failed(QStringLiteral("no command given; see kvx340ctl --help"));
     }
     const QString name = first.positionalArguments().constFirst();
@@ -411,11 +508,12 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
     if (!command || command->command == Command::Wait)
         return failed(QStringLiteral("unknown command \"%1\"; see kvx340ctl --help").arg(name));
 
-    // Second pass: the command's own options only.
+    // Second pass: the command's own options, listed first in its help.
     QCommandLineParser parser;
+    addCommandOptions(parser, command->options);
     parser.addOptions(globalOptions());
     parser.addOption(help);
-    addCommandOptions(parser, command->options);
+    parser.addOption(version);
     parser.setApplicationDescription(QLatin1String(command->summary));
     parser.addPositionalArgument(QLatin1String(command->name), QStringLiteral("The command."));
     if (*command->syntax)
@@ -423,7 +521,7 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
     if (!parser.parse(protectedArguments))
         return failed(QStringLiteral("%1: %2").arg(name, parser.errorText()));
     if (parser.isSet(help))
-        return {Parsed::Kind::Help, {}, parser.helpText() + QLatin1Char('\n') + ExitStatuses};
+        return {Parsed::Kind::Help, {}, helpText(parser) + QLatin1Char('\n') + ExitStatuses};
 
     Parsed parsed;
     Request& request = parsed.request;
@@ -435,6 +533,7 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
         if (!error.isEmpty())
             return failed(error);
     }
+    // Options win over the file, in both directions.
     for (const char* key : {"ratio", "max-speed", "acceleration", "amplitude", "idle-percent"}) {
         const QString option = QLatin1String(key);
         if (!parser.isSet(option))
@@ -443,9 +542,13 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
         if (!error.isEmpty())
             return failed(error);
     }
-    for (const char* key : {"reverse-motor", "reverse-limit", "limit-active-high"})
-        if (parser.isSet(QLatin1String(key)))
-            applySetting(request.settings, QLatin1String(key), QStringLiteral("yes"));
+    for (const char* key : {"reverse-motor", "reverse-limit", "limit-active-high"}) {
+        const QString on = QLatin1String(key), off = QStringLiteral("no-") + on;
+        if (parser.isSet(on) && parser.isSet(off))
+            return failed(QStringLiteral("--%1 and --%2 contradict each other").arg(on, off));
+        if (parser.isSet(on) || parser.isSet(off))
+            applySetting(request.settings, on, parser.isSet(on) ? QStringLiteral("yes") : QStringLiteral("no"));
+    }
 
     const QStringList words = parser.positionalArguments().mid(1);
     if (command->name == QLatin1String("run")) {
@@ -455,6 +558,18 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
         const QString error = readRunFile(request, words[0], readFile);
         if (!error.isEmpty())
             return failed(error);
+        // --timeout on the command line: for every line that waits for the
+        // axis and names none of its own.
+        if (parser.isSet(QStringLiteral("timeout"))) {
+            double timeout = -1;
+            const QString timeoutError =
+                readSeconds(QStringLiteral("--timeout"), parser.value(QStringLiteral("timeout")), false, timeout);
+            if (!timeoutError.isEmpty())
+                return failed(timeoutError);
+            for (Step& step : request.steps)
+                if (movesTheAxis(step.command) && step.timeout < 0)
+                    step.timeout = timeout;
+        }
     } else {
         Step step;
         const QString error = readStep(step, *command, parser, words, request.settings);
@@ -462,6 +577,9 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
             return failed(error);
         request.steps.push_back(step);
     }
+    const QString refusal = motionRefusal(request);
+    if (!refusal.isEmpty())
+        return failed(refusal);
     parsed.kind = Parsed::Kind::Run;
     return parsed;
 }

@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 namespace kvx::ctl {
 
@@ -17,6 +18,11 @@ struct Parsed {
 
 // Reads a file by name ("-" for standard input); false when it cannot be read.
 using FileReader = std::function<bool(const QString& name, QByteArray& contents)>;
+
+// Every number kvx340ctl reads, from arguments, options and files: the whole
+// text one finite number in the C locale, without group separators, so that
+// "1,500" is refused rather than read as 1 or 1500.
+std::optional<double> readNumber(const QString& text);
 
 bool readFileOrStdin(const QString& name, QByteArray& contents);
 

@@ -12,17 +12,39 @@ namespace {
 
 struct Indicator {
     StatusElement element;
-    const char* key;
+    const char* word; // in text; in camelCase, the JSON and CSV key
+    const char* alert;
+    const char* normal;
 };
 
-// In the panel's order of its indicators.
+// In the panel's order of its indicators. The two option bits are named
+// after the options they report, not after the panel's short captions:
+// "Reverse" is the limit switches', not the motor's.
 constexpr Indicator Indicators[] = {
-    {StatusElement::LeftLimit, "leftLimit"}, {StatusElement::RightLimit, "rightLimit"},
-    {StatusElement::Busy, "busy"},           {StatusElement::MaxSpeed, "maxSpeed"},
-    {StatusElement::Reverse, "reverse"},     {StatusElement::ActiveHigh, "activeHigh"},
+    {StatusElement::LeftLimit, "Left limit", "switch active", "clear"},
+    {StatusElement::RightLimit, "Right limit", "switch active", "clear"},
+    {StatusElement::Busy, "Busy", "busy", "idle"},
+    {StatusElement::MaxSpeed, "Max speed", "reached", "not reached"},
+    {StatusElement::Reverse, "Reverse limit switch", "on", "off"},
+    {StatusElement::ActiveHigh, "Limit switch active high", "on", "off"},
 };
 
 bool isSet(const Reading& reading, const Indicator& indicator) { return isAlert(reading.alerts, indicator.element); }
+
+QString key(const Indicator& indicator)
+{
+    const QStringList words = QString::fromLatin1(indicator.word).split(QLatin1Char(' '));
+    QString key = words.first().toLower();
+    for (const QString& word : words.mid(1))
+        key += word.left(1).toUpper() + word.mid(1).toLower();
+    return key;
+}
+
+QString words(const Reading& reading, const Indicator& indicator)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(indicator.word),
+                                         QLatin1String(isSet(reading, indicator) ? indicator.alert : indicator.normal));
+}
 
 QString compact(const QJsonObject& object)
 {
@@ -37,7 +59,7 @@ void addReading(QJsonObject& object, const Reading& reading)
     object.insert(QStringLiteral("position"), shownUnits(reading));
     object.insert(QStringLiteral("steps"), static_cast<double>(reading.steps));
     for (const Indicator& indicator : Indicators)
-        object.insert(QLatin1String(indicator.key), isSet(reading, indicator));
+        object.insert(key(indicator), isSet(reading, indicator));
 }
 
 } // namespace
@@ -65,7 +87,7 @@ QString statusText(const Reading& reading, bool json)
     }
     QString text = QStringLiteral("Position: %1\n").arg(formatPosition(reading.units()));
     for (const Indicator& indicator : Indicators)
-        text += statusWords(indicator.element, isSet(reading, indicator)) + QLatin1Char('\n');
+        text += words(reading, indicator) + QLatin1Char('\n');
     return text;
 }
 
@@ -89,13 +111,26 @@ QString commandText(const char* command, const Reading& reading, const MoveOutco
     return text + QLatin1Char('\n');
 }
 
+QString homeText(const Reading& reading, bool left, double foundUnits, bool json)
+{
+    const QString side = left ? QStringLiteral("left") : QStringLiteral("right");
+    if (json) {
+        QJsonObject object{{QStringLiteral("command"), QStringLiteral("home")}, {QStringLiteral("switch"), side}};
+        addReading(object, reading);
+        object.insert(QStringLiteral("found"), formatPosition(foundUnits).toDouble());
+        return compact(object) + QLatin1Char('\n');
+    }
+    return QStringLiteral("Position: %1 (origin where the %2 switch cleared, at %3)\n")
+        .arg(formatPosition(reading.units()), side, formatPosition(foundUnits));
+}
+
 QString watchHeader(WatchFormat format)
 {
     if (format != WatchFormat::Csv)
         return {};
     QString text = QStringLiteral("ms,position");
     for (const Indicator& indicator : Indicators)
-        text += QLatin1Char(',') + QLatin1String(indicator.key);
+        text += QLatin1Char(',') + key(indicator);
     return text + QLatin1Char('\n');
 }
 
@@ -114,7 +149,7 @@ QString watchLine(WatchFormat format, qint64 milliseconds, const Reading& readin
         if (format == WatchFormat::Csv)
             text += set ? QStringLiteral(",1") : QStringLiteral(",0");
         else if (set)
-            text += QStringLiteral("  ") + statusName(indicator.element);
+            text += QStringLiteral("  ") + QLatin1String(indicator.word);
     }
     return text + QLatin1Char('\n');
 }

@@ -30,6 +30,9 @@ struct MoveOutcome {
 };
 QString commandText(const char* command, const Reading& reading, const MoveOutcome* move, bool json);
 
+// home: the reading after ZERO, and where the switch cleared before it.
+QString homeText(const Reading& reading, bool left, double foundUnits, bool json);
+
 // watch: the header line (csv only, else empty) and one line per exchange.
 QString watchHeader(WatchFormat format);
 QString watchLine(WatchFormat format, qint64 milliseconds, const Reading& reading);

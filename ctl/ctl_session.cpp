@@ -1,11 +1,14 @@
 #include "ctl_session.h"
 
+#include "controller_choice.h"
 #include "device_list.h"
 #include "exchange.h"
 #include "frames.h"
 #include "motion_commands.h"
 #include "status_words.h"
+#include "usbxpress.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -19,11 +22,16 @@ constexpr int64_t ReachedWithinSteps = 1;
 
 bool isBusy(const Reading& reading) { return isAlert(reading.alerts, StatusElement::Busy); }
 
-bool isNumber(const QString& text)
+const char* commandName(Command command)
 {
-    bool ok = false;
-    text.toUInt(&ok);
-    return ok && !text.startsWith(QLatin1Char('+'));
+    switch (command) {
+    case Command::Move: return "move";
+    case Command::Jog: return "jog";
+    case Command::Stop: return "stop";
+    case Command::WaitIdle: return "wait-idle";
+    case Command::Home: return "home";
+    default: return "command";
+    }
 }
 
 } // namespace
@@ -55,19 +63,11 @@ bool Session::start()
         products_ = listing.entries;
         if (!request_.sequence && step().command == Command::List) {
             print(listText(products_, request_.json));
-            end(ExitStatus::Done);
+            end(outputFailed_ ? ExitStatus::OutputFailed : ExitStatus::Done);
             return false;
         }
-        uint32_t device = 0;
-        if (!chooseController(products_, device)) {
-            end(ExitStatus::NoController);
+        if (!openChosen())
             return false;
-        }
-        if (!openDevice(link_, state_, device)) {
-            printPanelMessage(openFailureMessage(products_[int(device)]));
-            end(ExitStatus::LinkFailure);
-            return false;
-        }
     } catch (const LinkUnavailable& missing) {
         printPanelMessage(QString::fromStdString(missing.what()));
         end(ExitStatus::LinkFailure);
@@ -86,34 +86,27 @@ bool Session::start()
     return true;
 }
 
-bool Session::chooseController(const QStringList& products, uint32_t& device)
+bool Session::openChosen()
 {
-    const QString& wanted = request_.device;
-    if (products.isEmpty()) {
-        printError(QStringLiteral("no controller attached"));
+    const ControllerChoice choice = chooseController(products_, request_.device);
+    if (!choice.device) {
+        printError(choice.error);
+        end(ExitStatus::NoController);
         return false;
     }
-    if (wanted.isEmpty()) {
-        if (products.size() == 1)
-            return true;
-        printError(QStringLiteral("several controllers attached; choose one with -d:\n") +
-                   listText(products, false).trimmed());
+    const uint32_t device = *choice.device;
+    if (openDevice(link_, state_, device))
+        return true;
+    // Another program holds it: nothing to reset, so not the panel's advice.
+    if (state_.LinkStatus == SiStatus::DeviceBusy) {
+        printError(QStringLiteral("controller %1 (%2) is in use by another program; end that program first")
+                       .arg(device).arg(products_[int(device)]));
+        end(ExitStatus::ControllerInUse);
         return false;
     }
-    if (isNumber(wanted)) {
-        device = wanted.toUInt();
-        if (device < uint32_t(products.size()))
-            return true;
-        printError(QStringLiteral("no controller number %1").arg(wanted));
-        return false;
-    }
-    const qsizetype found = products.indexOf(wanted);
-    if (found < 0) {
-        printError(QStringLiteral("no controller \"%1\"").arg(wanted));
-        return false;
-    }
-    device = uint32_t(found);
-    return true;
+    printPanelMessage(openFailureMessage(products_[int(device)]));
+    end(ExitStatus::LinkFailure);
+    return false;
 }
 
 void Session::beginStep()
@@ -144,6 +137,12 @@ void Session::beginStep()
         sliders_.Slider1 = current.jogSpeed;
         selectJogMode(state_);
         return;
+    case Command::Home:
+        sliders_.Slider1 = current.side == HomeSide::Left ? -current.jogSpeed : current.jogSpeed;
+        selectJogMode(state_);
+        homeLeaving_ = false;
+        phase_ = Phase::Seeking;
+        return;
     case Command::Watch: {
         WatchFormat format = current.format;
         if (format == WatchFormat::Text && request_.json)
@@ -154,13 +153,15 @@ void Session::beginStep()
     }
     case Command::Status:
     case Command::Wait:
+    case Command::WaitIdle:
+    case Command::Doctor:
         return;
     }
 }
 
 void Session::nextStep()
 {
-    if (ended_)
+    if (ended_ || phase_ == Phase::Interrupted)
         return;
     if (++stepIndex_ >= request_.steps.size()) {
         closeAndEnd(exitStatus_);
@@ -176,6 +177,11 @@ void Session::pressStopNow()
     sliders_.Slider1 = 0;
 }
 
+bool Session::axisMayBeMoving() const
+{
+    return request_.sequence || movesTheAxis(step().command);
+}
+
 void Session::tick()
 {
     if (ended_)
@@ -183,9 +189,7 @@ void Session::tick()
     const qint64 sinceStart = stepClock_.elapsed();
     const TickResult result = runExchange(state_, sliders_, targetPosition_, link_);
     if (result.failed) {
-        // As the panel: the message, and no close.
-        printPanelMessage(result.failureMessage);
-        end(ExitStatus::LinkFailure);
+        abandonAfterLinkFailure(result.failureMessage);
         return;
     }
     ++phaseTicks_;
@@ -196,6 +200,8 @@ void Session::tick()
             closeAndEnd(interruptStatus_);
         return;
     }
+    if (checkTimeout())
+        return;
     if (step().command == Command::Watch) {
         print(watchLine(step().format, sinceStart, reading));
         if (step().seconds >= 0 && stepClock_.elapsed() >= qint64(step().seconds * 1000))
@@ -203,6 +209,24 @@ void Session::tick()
         return;
     }
     advance(reading);
+}
+
+bool Session::checkTimeout()
+{
+    double timeout = step().timeout;
+    if (timeout < 0 && step().command == Command::Home)
+        timeout = DefaultHomeTimeout;
+    if (timeout < 0 || stepClock_.elapsed() < qint64(timeout * 1000))
+        return false;
+    const char* name = commandName(step().command);
+    if (step().command == Command::Home) {
+        printError(QStringLiteral("home: no switch found within %1 s; STOP sent").arg(timeout));
+        stopAndEnd(ExitStatus::HomingFailed);
+    } else {
+        printError(QStringLiteral("%1: timed out after %2 s; STOP sent").arg(QLatin1String(name)).arg(timeout));
+        stopAndEnd(ExitStatus::TimedOut);
+    }
+    return true;
 }
 
 void Session::advance(const Reading& reading)
@@ -215,6 +239,12 @@ void Session::advance(const Reading& reading)
     case Command::Wait:
         if (stepClock_.elapsed() >= qint64(step().seconds * 1000))
             nextStep();
+        return;
+    case Command::WaitIdle:
+        if (!isBusy(reading)) {
+            print(commandText("wait-idle", reading, nullptr, request_.json));
+            nextStep();
+        }
         return;
     case Command::Zero:
         if (phase_ == Phase::Held && phaseTicks_ == HeldTicks) {
@@ -238,6 +268,9 @@ void Session::advance(const Reading& reading)
         return;
     case Command::Move:
         advanceMove(reading);
+        return;
+    case Command::Home:
+        advanceHome(reading);
         return;
     default:
         return;
@@ -291,6 +324,65 @@ void Session::advanceMove(const Reading& reading)
     nextStep();
 }
 
+// Seek the switch, STOP, leave it slowly, STOP where it clears, ZERO there.
+void Session::advanceHome(const Reading& reading)
+{
+    const bool left = step().side == HomeSide::Left;
+    const bool onSwitch = isAlert(reading.alerts, left ? StatusElement::LeftLimit : StatusElement::RightLimit);
+    const bool onOpposite = isAlert(reading.alerts, left ? StatusElement::RightLimit : StatusElement::LeftLimit);
+    if (onOpposite && (phase_ == Phase::Seeking || phase_ == Phase::Leaving)) {
+        printError(QStringLiteral("home: met the %1 switch instead; STOP sent")
+                       .arg(left ? QStringLiteral("right") : QStringLiteral("left")));
+        stopAndEnd(ExitStatus::HomingFailed);
+        return;
+    }
+    switch (phase_) {
+    case Phase::Seeking:
+        if (onSwitch) {
+            pressStopNow();
+            phase_ = Phase::Stopping;
+        }
+        return;
+    case Phase::Leaving:
+        if (!onSwitch) {
+            homeFoundUnits_ = reading.units();
+            pressStopNow();
+            phase_ = Phase::Stopping;
+        }
+        return;
+    case Phase::Stopping:
+        if (!isBusy(reading)) {
+            releaseStop(state_);
+            phase_ = Phase::StopReleased;
+        }
+        return;
+    case Phase::StopReleased:
+        if (!homeLeaving_) {
+            homeLeaving_ = true;
+            sliders_.Slider1 = left ? HomeLeaveSpeed : -HomeLeaveSpeed;
+            selectJogMode(state_);
+            phase_ = Phase::Leaving;
+        } else {
+            pressZero(state_);
+            phase_ = Phase::Zeroing;
+            phaseTicks_ = 0;
+        }
+        return;
+    case Phase::Zeroing:
+        if (phaseTicks_ == HeldTicks) {
+            releaseZero(state_);
+            phase_ = Phase::Released;
+        }
+        return;
+    case Phase::Released:
+        print(homeText(reading, left, homeFoundUnits_, request_.json));
+        nextStep();
+        return;
+    default:
+        return;
+    }
+}
+
 void Session::interrupt(int exitStatus)
 {
     if (ended_)
@@ -299,12 +391,24 @@ void Session::interrupt(int exitStatus)
         end(exitStatus);
         return;
     }
-    const bool moving = request_.sequence || step().command == Command::Move || step().command == Command::Jog;
-    if (phase_ == Phase::Interrupted || !moving) {
-        closeAndEnd(phase_ == Phase::Interrupted ? interruptStatus_ : exitStatus);
+    if (phase_ == Phase::Interrupted) {
+        closeAndEnd(interruptStatus_);
         return;
     }
-    interruptStatus_ = exitStatus;
+    stopAndEnd(exitStatus);
+}
+
+// STOP held until idle (2 s at most) while the axis may be moving, then the
+// close; the close at once otherwise.
+void Session::stopAndEnd(int status)
+{
+    if (ended_ || phase_ == Phase::Interrupted)
+        return;
+    if (!axisMayBeMoving()) {
+        closeAndEnd(status);
+        return;
+    }
+    interruptStatus_ = status;
     phase_ = Phase::Interrupted;
     interruptClock_.start();
     // Held GO, R or ZERO come up as STOP goes down.
@@ -312,6 +416,32 @@ void Session::interrupt(int exitStatus)
     releaseRelative(state_);
     releaseZero(state_);
     pressStopNow();
+}
+
+// The panel ends here with its message and no close. A script has nobody
+// watching: while the axis may be moving, one try at STOP and one at the
+// close, whatever they return, then the panel's message.
+void Session::abandonAfterLinkFailure(const QString& message)
+{
+    if (axisMayBeMoving()) {
+        timer_.stop();
+        releaseGo(state_);
+        releaseRelative(state_);
+        releaseZero(state_);
+        pressStopNow();
+        try {
+            if (composeCommandFrame(state_, sliders_, targetPosition_)) {
+                uint32_t written = 0;
+                link_.SI_Write(state_.DeviceHandle, state_.FrameBuffer.data(), FrameSize, &written);
+            }
+            link_.SI_Close(state_.DeviceHandle);
+        } catch (const LinkUnavailable&) {
+            // Nothing more can be tried.
+        }
+        open_ = false;
+    }
+    printPanelMessage(message);
+    end(ExitStatus::LinkFailure);
 }
 
 void Session::closeAndEnd(int status)
@@ -334,31 +464,53 @@ void Session::end(int status)
         return;
     timer_.stop();
     ended_ = true;
+    if (outputFailed_ && status == ExitStatus::Done)
+        status = ExitStatus::OutputFailed;
     exitStatus_ = status;
     out_.flush();
     err_.flush();
     emit finished(status);
 }
 
+// A write that fails ends the program as an interruption does: nobody reads
+// what it says any more, so it must not go on moving the axis.
+void Session::checkOutput(QTextStream& stream)
+{
+    const int error = errno;
+    if (stream.status() == QTextStream::Ok || outputFailed_)
+        return;
+    outputFailed_ = true;
+    outputError_ = error;
+    if (open_)
+        stopAndEnd(ExitStatus::OutputFailed);
+}
+
 void Session::print(const QString& text)
 {
-    if (text.isEmpty())
+    if (text.isEmpty() || outputFailed_)
         return;
     out_ << text;
     out_.flush();
+    checkOutput(out_);
 }
 
 // The panel's own messages, word for word, for scripts that look for them.
 void Session::printPanelMessage(const QString& text)
 {
+    if (outputFailed_)
+        return;
     err_ << text << QLatin1Char('\n');
     err_.flush();
+    checkOutput(err_);
 }
 
 void Session::printError(const QString& text)
 {
+    if (outputFailed_)
+        return;
     err_ << QStringLiteral("kvx340ctl: ") << text << QLatin1Char('\n');
     err_.flush();
+    checkOutput(err_);
 }
 
 } // namespace kvx::ctl

@@ -2,15 +2,39 @@
 #include "console_interrupts.h"
 #include "ctl_options.h"
 #include "ctl_session.h"
+#if __has_include("doctor.h")
+#include "doctor.h"
+#define KVX_HAS_DOCTOR
+#endif
 #include "usb_library_choice.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
 
+#ifndef Q_OS_WIN
+#include "termination_signals.h"
+#include <cerrno>
+#include <csignal>
+#endif
+
+namespace {
+
+int printed(QTextStream& stream, int status)
+{
+    stream.flush();
+    return stream.status() == QTextStream::Ok ? status : kvx::ctl::ExitStatus::OutputFailed;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    using namespace kvx::ctl;
     kvx::restrictLibrarySearch();
+#ifndef Q_OS_WIN
+    const bool endByBrokenPipe = kvx::takeBrokenPipesAsErrors();
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kvx340ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KVX_VERSION));
@@ -18,32 +42,68 @@ int main(int argc, char** argv)
     QTextStream err(stderr);
 
     // Everything is read and checked before any library is loaded.
-    const kvx::ctl::Parsed parsed = kvx::ctl::parseCommandLine(QCoreApplication::arguments());
+    const Parsed parsed = parseCommandLine(QCoreApplication::arguments());
     switch (parsed.kind) {
-    case kvx::ctl::Parsed::Kind::Help:
+    case Parsed::Kind::Help:
         out << parsed.text;
-        return kvx::ctl::ExitStatus::Done;
-    case kvx::ctl::Parsed::Kind::Version:
+        return printed(out, ExitStatus::Done);
+    case Parsed::Kind::Version:
         out << "kvx340ctl " << QCoreApplication::applicationVersion() << '\n';
-        return kvx::ctl::ExitStatus::Done;
-    case kvx::ctl::Parsed::Kind::Error:
+        return printed(out, ExitStatus::Done);
+    case Parsed::Kind::Error:
         err << "kvx340ctl: " << parsed.text << '\n';
-        return kvx::ctl::ExitStatus::Usage;
-    case kvx::ctl::Parsed::Kind::Run:
+        return printed(err, ExitStatus::Usage);
+    case Parsed::Kind::Run:
         break;
     }
 
-    const auto link = parsed.request.simulator ? kvx::simulatorUsbLibrary(QCoreApplication::applicationDirPath())
-                                               : kvx::hardwareUsbLibrary(QCoreApplication::applicationDirPath());
-    kvx::ctl::ConsoleInterrupts interrupts;
-    kvx::ctl::Session session(*link, parsed.request, out, err);
-    QObject::connect(&interrupts, &kvx::ctl::ConsoleInterrupts::interrupted, &session,
-                     &kvx::ctl::Session::interrupt);
-    QObject::connect(&session, &kvx::ctl::Session::finished, &app, [&interrupts](int status) {
-        interrupts.programEnded();
-        QCoreApplication::exit(status);
-    });
-    if (!session.start())
-        return session.exitStatus();
-    return app.exec();
+    const Request& request = parsed.request;
+#ifdef KVX_HAS_DOCTOR
+    if (request.steps.front().command == Command::Doctor) {
+        DoctorRequest doctor;
+        doctor.json = request.json;
+        doctor.device = request.device;
+        doctor.simulator = request.simulator;
+        doctor.appDir = QCoreApplication::applicationDirPath();
+        return printed(out, runDoctor(doctor, out, err));
+    }
+#endif
+
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const auto link = request.simulator ? kvx::simulatorUsbLibrary(appDir) : kvx::hardwareUsbLibrary(appDir);
+    int signalNumber = 0;
+    int status = ExitStatus::Done;
+    bool outputFailed = false;
+    int outputError = 0;
+    {
+        ConsoleInterrupts interrupts;
+        Session session(*link, request, out, err);
+        QObject::connect(&interrupts, &ConsoleInterrupts::interrupted, &session, [&](int exitStatus) {
+            if (!session.ended() && signalNumber == 0)
+                signalNumber = exitStatus - 128;
+            session.interrupt(exitStatus);
+        });
+        QObject::connect(&session, &Session::finished, &app, [&interrupts](int exitStatus) {
+            interrupts.programEnded();
+            QCoreApplication::exit(exitStatus);
+        });
+        status = session.start() ? app.exec() : session.exitStatus();
+        outputFailed = session.outputFailed();
+        outputError = session.outputError();
+        if (session.exitStatus() != 128 + signalNumber)
+            signalNumber = 0;
+        // The handlers go with `interrupts`: the signals have their old
+        // actions back before the program ends by one of them.
+    }
+#ifndef Q_OS_WIN
+    if (signalNumber != 0)
+        kvx::endBySignal(signalNumber);
+    if (outputFailed && outputError == EPIPE && endByBrokenPipe)
+        kvx::endBySignal(SIGPIPE);
+#else
+    Q_UNUSED(signalNumber);
+    Q_UNUSED(outputFailed);
+    Q_UNUSED(outputError);
+#endif
+    return status;
 }

@@ -98,6 +98,25 @@ TerminationSignals::~TerminationSignals()
     wakeSockets[0] = wakeSockets[1] = -1;
 }
 
+void endBySignal(int signalNumber)
+{
+    ::signal(signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signalNumber);
+}
+
+bool takeBrokenPipesAsErrors()
+{
+    struct sigaction before = {};
+    if (sigaction(SIGPIPE, nullptr, &before) != 0)
+        return false;
+    ::signal(SIGPIPE, SIG_IGN);
+    return before.sa_handler == SIG_DFL;
+}
+
 void TerminationSignals::readSignal()
 {
     // A burst is one request to end: everything waiting is read, one signal

@@ -30,4 +30,15 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
+// Ends the program by the signal, given back its default action: shells,
+// make and Python then see an interrupted child and stop what they run,
+// which an exit status of 128 + N does not do. Returns only if the signal
+// did not end the program.
+void endBySignal(int signalNumber);
+
+// A write to a closed pipe fails with EPIPE from now on instead of killing
+// the program on the spot, before it could stop the axis. True when SIGPIPE
+// was at its default action, so that the program should end by it.
+bool takeBrokenPipesAsErrors();
+
 } // namespace kvx

@@ -10,6 +10,8 @@ namespace {
 
 constexpr uint64_t MaxExchange = 1000000000ull;
 constexpr double MaxSeconds = 1.0e7;
+// The switches stand 150000 steps either side of the middle.
+constexpr int64_t StartAtLimit = 150000;
 
 std::string_view trimmed(std::string_view text)
 {
@@ -100,6 +102,15 @@ FaultScript parseFaultScript(std::string_view text)
             script.openFails = true;
         } else if (item == "no-devices") {
             noDevices = true;
+        } else if (item.starts_with("start-at=")) {
+            // Inside the switches only: a switch the axis stands beyond
+            // would never clear.
+            const auto number = trimmed(item.substr(9));
+            int64_t steps = 0;
+            const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), steps);
+            if (error == std::errc() && end == number.data() + number.size() && steps > -StartAtLimit
+                && steps < StartAtLimit)
+                script.startAt = steps;
         } else if (item.starts_with("products=")) {
             if (auto products = productList(item.substr(9)))
                 script.products = std::move(*products);

@@ -38,6 +38,9 @@ struct FaultScript {
     bool openFails = false;
     std::vector<std::string> products{"KVX-340 X", "KVX-340 Y"};
     std::vector<TimedFault> faults;
+    // Where a fresh controller's axis stands, in steps from the middle of
+    // its travel: homing tests start near a switch rather than minutes away.
+    int64_t startAt = 0;
 
     friend bool operator==(const FaultScript&, const FaultScript&) = default;
 };

@@ -53,8 +53,14 @@ bool SimBus::restart(const FaultScript& script)
         return false;
     script_ = script;
     controllers_.clear();
-    for (const auto& product : script_.products)
+    for (const auto& product : script_.products) {
         controllers_.push_back(Controller{product, {}, true, false, false, 0.0});
+        if (script_.startAt != 0) {
+            AxisModel::Snapshot placed;
+            placed.position = placed.travel = static_cast<double>(script_.startAt);
+            controllers_.back().model.restore(placed);
+        }
+    }
     return true;
 }
 

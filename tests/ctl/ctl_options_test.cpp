@@ -19,6 +19,13 @@ const QMap<QString, QByteArray> Files = {
     {"badline.run", "move 10\nstatus\nmove abc\n"},
     {"unknowncmd.run", "move 10\nfly 3\n"},
     {"badopt.run", "stop --for 2\n"},
+    {"doctorline.run", "status\ndoctor\n"},
+    {"empty.run", ""},
+    {"comments.run", "# nothing yet\n\n   # still nothing\n"},
+    {"trailing.run", "move 3  # start\nwait 1# settle\nhome right --speed 500 --timeout 20\nwait-idle\n"},
+    {"spans.run", "wait 1e16\n"},
+    {"grouped.run", "move 1,500\n"},
+    {"commented.conf", "ratio = 2 # bench 3\nreverse-limit = yes\n"},
 };
 
 bool fakeRead(const QString& name, QByteArray& contents)
@@ -31,7 +38,8 @@ bool fakeRead(const QString& name, QByteArray& contents)
 
 QString commandName(Command command)
 {
-    static const char* names[] = {"list", "status", "move", "jog", "stop", "zero", "watch", "wait"};
+    static const char* names[] = {"list",  "status",    "move", "jog",   "stop",  "zero",
+                                  "watch", "wait", "wait-idle", "home", "doctor"};
     return QLatin1String(names[int(command)]);
 }
 
@@ -54,6 +62,10 @@ QString describe(const Parsed& parsed)
                         .arg(step.noWait ? " nowait" : "");
         if (step.command == Command::Jog)
             text += QStringLiteral(" %1").arg(step.jogSpeed);
+        if (step.command == Command::Home)
+            text += QStringLiteral(" %1 %2").arg(step.side == HomeSide::Left ? "left" : "right").arg(step.jogSpeed);
+        if (step.timeout >= 0)
+            text += QStringLiteral(" t%1").arg(step.timeout);
         if (step.seconds >= 0)
             text += QStringLiteral(" %1s").arg(step.seconds);
         if (step.format == WatchFormat::Csv)
@@ -133,12 +145,56 @@ const Case Cases[] = {
     {"jog 5000", "error: jog needs --for SECONDS"},
     {"jog 10001 --for 1", "error: the jog speed must be a whole number from -10000 to 10000, not \"10001\""},
     {"jog fast --for 1", "error: the jog speed must be a whole number"},
-    {"jog 100 --for 0", "error: --for must be a number of seconds above 0, not \"0\""},
+    {"jog 100 --for 0", "error: --for must be a number of seconds above 0, at most 604800, not \"0\""},
     {"watch --format xml", "error: --format must be csv or jsonl, not \"xml\""},
     {"status --settings missing.conf", "error: cannot read the settings file missing.conf"},
     {"status --settings nokey.conf", "error: nokey.conf line 2: not a key=value line"},
     {"status --settings unknown.conf", "error: unknown.conf line 1: unknown setting \"colour\""},
     {"status --settings range.conf", "error: range.conf line 1: amplitude must be a whole number from 0 to 255"},
+    // One reader for every number: the whole text, C locale, no grouping.
+    {"move 1,500", "error: the position is not a number: \"1,500\""},
+    {"move 1,5", "error: the position is not a number: \"1,5\""},
+    {"move 1.5.0", "error: the position is not a number: \"1.5.0\""},
+    {"status --ratio 0,500", "error: ratio is not a number: \"0,500\""},
+    {"jog 100 --for 0,500", "error: --for must be a number of seconds above 0, at most 604800, not \"0,500\""},
+    {"jog 1,000 --for 1", "error: the jog speed must be a whole number"},
+    {"status --max-speed 1,0", "error: max-speed must be a whole number"},
+    {"status --max-speed -1", "error: max-speed must be a whole number from 0 to 255, not \"-1\""},
+    {"run grouped.run", "error: grouped.run line 1: the position is not a number: \"1,500\""},
+    // Spans have a maximum; a motion the settings cannot make is refused.
+    {"jog 100 --for 1e16", "error: --for must be a number of seconds above 0, at most 604800"},
+    {"watch --for 604801", "error: --for must be a number of seconds above 0, at most 604800"},
+    {"watch --for 604800", "watch 604800s | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
+    {"run spans.run", "error: spans.run line 1: wait must be a number of seconds from 0 to 604800"},
+    {"move 10 --timeout 0", "error: --timeout must be a number of seconds above 0"},
+    {"move 10 --max-speed 0", "error: max-speed 0 cannot move the axis"},
+    {"jog 5 --for 1 --amplitude 0", "error: amplitude 0 cannot move the axis"},
+    {"home left --amplitude 0", "error: amplitude 0 cannot move the axis"},
+    {"status --max-speed 0 --amplitude 0", "status | ratio 15 | 0/75/0/50 | options 000 | dev ''"},
+    {"stop --max-speed 0", "stop | ratio 15 | 0/75/160/50 | options 000 | dev ''"},
+    // Waiting commands, homing, the doctor.
+    {"move 10 --timeout 2.5", "move 150 t2.5 | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
+    {"wait-idle --timeout 3", "wait-idle t3 | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
+    {"home left", "home left 3000 | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
+    {"home right --speed 10000 --timeout 60", "home right 10000 t60 | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
+    {"home up", "error: home needs left or right, not \"up\""},
+    {"home left --speed 0", "error: --speed must be a whole number from 1 to 10000"},
+    {"doctor -d 1 --json", "doctor | ratio 15 | 180/75/160/50 | options 000 | dev '1' json"},
+    {"zero --timeout 3", "error: zero: Unknown option 'timeout'."},
+    // Options win over the settings file, both ways.
+    {"status --settings good.conf --no-reverse-motor --reverse-limit",
+     "status | ratio 2.5 | 100/75/160/0 | options 010 | dev ''"},
+    {"status --settings commented.conf --no-reverse-limit", "status | ratio 2 | 180/75/160/50 | options 000 | dev ''"},
+    {"status --reverse-motor --no-reverse-motor", "error: --reverse-motor and --no-reverse-motor contradict"},
+    // Comments after a command; a file without one is refused.
+    {"run trailing.run --timeout 9",
+     "move 45 t9; wait 1s; home right 500 t20; wait-idle t9 | ratio 15 | 180/75/160/50 | options 000 | dev '' seq"},
+    {"run empty.run", "error: the run file empty.run has no command"},
+    {"run comments.run", "error: the run file comments.run has no command"},
+    {"run doctorline.run", "error: doctorline.run line 2: unknown command \"doctor\""},
+    // --help and --version after a command too.
+    {"move 10 --version", "version"},
+    {"status -d 1 --help", "help"},
     {"run missing.run", "error: cannot read the run file missing.run"},
     {"run", "error: run needs FILE"},
     {"run badline.run", "error: badline.run line 3: the position is not a number: \"abc\""},
@@ -161,6 +217,21 @@ TEST_P(CommandLine, ReadsAsExpected)
         EXPECT_TRUE(got.startsWith(expected)) << got.toStdString();
     else
         EXPECT_EQ(got.toStdString(), expected.toStdString());
+}
+
+// The usage line names the program, not the path it was started by; a
+// command's own options come before the general ones.
+TEST(CommandLineHelp, NamesTheProgramAndListsTheCommandsOwnOptionsFirst)
+{
+    const Parsed help = parseCommandLine({QStringLiteral("/build/app/kvx340ctl"), QStringLiteral("move"),
+                                          QStringLiteral("--help")});
+    ASSERT_EQ(help.kind, Parsed::Kind::Help);
+    EXPECT_TRUE(help.text.startsWith(QLatin1String("Usage: kvx340ctl "))) << help.text.toStdString();
+    EXPECT_FALSE(help.text.contains(QLatin1String("/build/")));
+    EXPECT_LT(help.text.indexOf(QLatin1String("--no-wait")), help.text.indexOf(QLatin1String("--device")));
+    const Parsed general = parseCommandLine({QStringLiteral("/build/app/kvx340ctl"), QStringLiteral("--help")});
+    EXPECT_TRUE(general.text.startsWith(QLatin1String("Usage: kvx340ctl "))) << general.text.toStdString();
+    EXPECT_TRUE(general.text.contains(QLatin1String("  7    home found no switch")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CommandLine, ::testing::ValuesIn(Cases),

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
     int16_t readStatus = 0;
     std::optional<uint32_t> readCount;
     std::deque<Frame> statusFrames;        // answered in turn; then the last one again
+    // When set, answers each read from the frame last written instead: a
+    // controller of the test's own making.
+    std::function<Frame(const Frame& command)> respond;
     Frame lastStatus = encodeStatusFrame({});
     // Names of functions that behave as if the library lacked them.
     QSet<QString> missing;
@@ -75,7 +79,9 @@ public:
     int16_t SI_Read(UsbHandle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead) override
     {
         enter("SI_Read");
-        if (!statusFrames.empty()) {
+        if (respond && !written.empty()) {
+            lastStatus = respond(written.back());
+        } else if (!statusFrames.empty()) {
             lastStatus = statusFrames.front();
             statusFrames.pop_front();
         }
