@@ -1,6 +1,7 @@
 #include "controller_choice.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace kvx::ctl {
 namespace {

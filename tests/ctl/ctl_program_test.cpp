@@ -321,6 +321,7 @@ TEST_F(CtlProgram, ExitStatuses)
          true},
         // Homing from near the switch; from far away, and the wrong switch.
         {"-d 0 home left", "start-at=-149000", 0, "", nullptr, false, true},
+        {"-d 1 home right --speed 10000", "start-at=149000", 0, "", nullptr, false, true},
         {"-d 0 home right --timeout 0.3", "start-at=-149000", 7, "kvx340ctl: home: no switch found within 0.3 s",
          nullptr, true, true},
         {"-d 0 --reverse-motor home left", "start-at=149900", 7, "kvx340ctl: home: met the right switch instead",
