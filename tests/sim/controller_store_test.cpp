@@ -92,22 +92,22 @@ TEST(SimBusStore, RestoresTheAxisAdvancedByTheTimeAwayAndSavesItOnClose)
     store.kept = SavedAxis{movingAxis().snapshot(), wallClockNow() - 5};
     SimBus bus(clock, {}, &store);
     void* handle = nullptr;
-    ASSERT_EQ(bus.open(0, &handle), SimStatus::Success);
+    ASSERT_EQ(bus.open(0, &handle), SiStatus::Success);
     EXPECT_EQ(store.claimed, std::vector<std::string>{"KVX-340 X"});
     EXPECT_EQ(bus.model(0).position(), 1500);
     EXPECT_FALSE(bus.model(0).movePending());
 
     const Frame zero = designFrame(CommandBit::Zero);
     uint32_t written = 0;
-    ASSERT_EQ(bus.write(handle, zero.data(), FrameSize, &written), SimStatus::Success);
+    ASSERT_EQ(bus.write(handle, zero.data(), FrameSize, &written), SiStatus::Success);
     clock.seconds += 1;
-    ASSERT_EQ(bus.close(handle), SimStatus::Success);
+    ASSERT_EQ(bus.close(handle), SiStatus::Success);
     ASSERT_TRUE(store.kept);
     EXPECT_EQ(store.kept->axis.position, 0);
     EXPECT_NEAR(store.kept->savedAt, wallClockNow(), 5);
 
     store.held = true; // another program has it
-    EXPECT_EQ(bus.open(0, &handle), SimStatus::DeviceBusy);
+    EXPECT_EQ(bus.open(0, &handle), SiStatus::DeviceBusy);
 }
 
 TEST(SimBusStore, ControllersStillOpenAreSavedWhenTheProgramEnds)
@@ -117,10 +117,10 @@ TEST(SimBusStore, ControllersStillOpenAreSavedWhenTheProgramEnds)
     {
         SimBus bus(clock, {}, &store);
         void* handle = nullptr;
-        ASSERT_EQ(bus.open(1, &handle), SimStatus::Success);
+        ASSERT_EQ(bus.open(1, &handle), SiStatus::Success);
         const Frame go = designFrame(CommandBit::Go, 300);
         uint32_t written = 0;
-        ASSERT_EQ(bus.write(handle, go.data(), FrameSize, &written), SimStatus::Success);
+        ASSERT_EQ(bus.write(handle, go.data(), FrameSize, &written), SiStatus::Success);
         clock.seconds += 0.1;
     }
     ASSERT_TRUE(store.kept);
