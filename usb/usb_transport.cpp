@@ -127,6 +127,14 @@ bool readSysfsString(libusb_device* device, const char* attribute, std::string& 
     return true;
 }
 
+// An open that libusb finds busy (the interface claimed by another program,
+// or by another handle of this one) is told apart: nothing is wrong with
+// the controller.
+int openFailure(int libusbError)
+{
+    return libusbError == LIBUSB_ERROR_BUSY ? SiStatus::DeviceBusy : SiStatus::DeviceIoFailed;
+}
+
 int linkRequest(libusb_device_handle* handle, uint16_t value, unsigned timeout)
 {
     return libusb_control_transfer(handle, LinkRequest::RequestType, LinkRequest::Request, value, 0, nullptr, 0,
@@ -312,19 +320,20 @@ int UsbTransport::openSession(libusb_device* device, Session& s)
     if (!found)
         return SiStatus::DeviceIoFailed;
 
-    if (libusb_open(device, &s.device) != LIBUSB_SUCCESS) {
+    if (const int opened = libusb_open(device, &s.device); opened != LIBUSB_SUCCESS) {
         s.device = nullptr;
-        return SiStatus::DeviceIoFailed;
+        return openFailure(opened);
     }
     // A serial driver may have taken the interface, as the family's ids are
     // also a serial adapter's: borrow it, and give it back on close.
     if (libusb_kernel_driver_active(s.device, s.interfaceNumber) == 1) {
-        if (libusb_detach_kernel_driver(s.device, s.interfaceNumber) != LIBUSB_SUCCESS)
-            return SiStatus::DeviceIoFailed;
+        if (const int detached = libusb_detach_kernel_driver(s.device, s.interfaceNumber);
+            detached != LIBUSB_SUCCESS)
+            return openFailure(detached);
         s.driverDetached = true;
     }
-    if (libusb_claim_interface(s.device, s.interfaceNumber) != LIBUSB_SUCCESS)
-        return SiStatus::DeviceIoFailed;
+    if (const int claimed = libusb_claim_interface(s.device, s.interfaceNumber); claimed != LIBUSB_SUCCESS)
+        return openFailure(claimed);
     const unsigned timeout = writeTimeout();
     if (libusb_clear_halt(s.device, s.inEndpoint) != LIBUSB_SUCCESS ||
         libusb_clear_halt(s.device, s.outEndpoint) != LIBUSB_SUCCESS ||
@@ -451,8 +460,11 @@ int UsbTransport::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_
         return SiStatus::InvalidHandle;
     if (s->received.empty()) {
         // A bulk endpoint is read in whole packets; what they bring beyond
-        // the request waits in the queue for the next read.
-        const std::size_t packets = (bytesToRead + s->inPacketSize - 1) / s->inPacketSize;
+        // the request waits in the queue for the next read. One transfer
+        // carries at most MaxReadTransfer bytes: a larger request is served
+        // in part, as any read may be.
+        const std::size_t wanted = std::min<std::size_t>(bytesToRead, MaxReadTransfer);
+        const std::size_t packets = (wanted + s->inPacketSize - 1) / s->inPacketSize;
         std::vector<unsigned char> packet(packets * s->inPacketSize);
         int got = 0;
         const int result =

@@ -41,6 +41,9 @@ inline constexpr uint16_t Close = 0x0004;
 } // namespace LinkRequest
 
 inline constexpr uint32_t WaitForever = 0xFFFFFFFF;
+// The most one read asks of the device in one transfer: whole packets of
+// any size up to 1024 bytes, and far below libusb's int length.
+inline constexpr std::size_t MaxReadTransfer = 64 * 1024;
 inline constexpr uint32_t DefaultTimeoutMs = 1000;
 inline constexpr std::size_t ProductStringCapacity = 256; // without the terminator
 
