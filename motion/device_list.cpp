@@ -1,5 +1,7 @@
 #include "device_list.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <array>
 
@@ -9,6 +11,17 @@ namespace {
 // One zero-terminated product string of at most 256 bytes, plus its zero.
 constexpr int32_t ProductBufferSize = 257;
 constexpr uint32_t ProductStringOption = 0;
+
+// Our Linux USB library hands product strings over as UTF-8, the vendor's
+// library as 8-bit text: valid UTF-8 is read as such, anything else as
+// before, byte by byte.
+QString productText(const uint8_t* buffer)
+{
+    const QString bytewise = BufferToString(buffer);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(bytewise.toLatin1());
+    return utf8.hasError() ? bytewise : decoded;
+}
 
 } // namespace
 
@@ -28,7 +41,7 @@ DeviceListing listDevices(UsbLink& link, MotionState& state)
     count = std::min(count, MaxListedDevices);
     for (uint32_t device = 0; device < count; ++device) {
         state.LinkStatus = link.SI_GetProductString(device, buffer.data(), ProductStringOption);
-        listing.entries << BufferToString(buffer.data());
+        listing.entries << productText(buffer.data());
     }
     listing.found = count > 0;
     return listing;

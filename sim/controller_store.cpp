@@ -2,9 +2,15 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <limits>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -14,6 +20,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -74,12 +81,43 @@ uint64_t productKey(const std::string& product)
     return hash;
 }
 
-std::filesystem::path stateFile(std::size_t index, const std::string& product)
+std::string stateFileName(std::size_t index, const std::string& product)
 {
     char name[64];
     std::snprintf(name, sizeof name, "kvx340sim-%llu-%016llx.state", static_cast<unsigned long long>(index),
                   static_cast<unsigned long long>(productKey(product)));
-    return std::filesystem::path(FileControllerStore::folder()) / name;
+    return name;
+}
+
+// Once per program for each reason: a script's author learns why a move did
+// not last, without a line for every controller opened.
+void sayOnce(const std::string& why)
+{
+    static std::mutex mutex;
+    static std::set<std::string> said;
+    std::lock_guard lock(mutex);
+    if (said.insert(why).second)
+        std::fprintf(stderr, "kvx340sim: %s\n", why.c_str());
+}
+
+void notKept(const std::string& why)
+{
+    sayOnce("simulated controllers start fresh and are not kept after this program: " + why);
+}
+
+// Whatever a file holds, the axis restored from it can move, stop and
+// report: every number finite and within what the axis can reach, so that
+// no value leaves it busy for good.
+bool withinTheAxisRange(const SavedAxis& saved)
+{
+    using namespace AxisConstants;
+    const AxisModel::Snapshot& a = saved.axis;
+    constexpr double Reported = std::numeric_limits<int32_t>::max(); // the status frame's position
+    constexpr double Fastest = 255 * StepsPerSecondPerSpeedUnit;     // MaxSpeed at its largest
+    const auto within = [](double value, double limit) { return std::isfinite(value) && std::fabs(value) <= limit; };
+    return std::isfinite(saved.savedAt) && saved.savedAt >= 0 && within(a.position, Reported) &&
+           within(a.velocity, Fastest) && within(a.travel, TravelLimit) &&
+           within(static_cast<double>(a.moveTarget), 2 * Reported); // a relative move from any reported position
 }
 
 } // namespace
@@ -146,15 +184,27 @@ std::optional<SavedAxis> decodeSavedAxis(const std::string& contents)
             return std::nullopt;
         ++found;
     }
-    if (found != 10)
+    if (found != 10 || !withinTheAxisRange(saved))
         return std::nullopt;
     return saved;
 }
 
+namespace {
+
+bool keepingTurnedOff()
+{
+    const char* chosen = std::getenv(StateFolderVariable);
+    return chosen && std::string(chosen) == "off";
+}
+
+} // namespace
+
 std::string FileControllerStore::folder()
 {
+    if (keepingTurnedOff())
+        return std::string();
     if (const char* chosen = std::getenv(StateFolderVariable))
-        return std::string(chosen) == "off" ? std::string() : std::string(chosen);
+        return std::string(chosen);
 #ifdef _WIN32
     std::error_code error;
     const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
@@ -188,7 +238,8 @@ bool FileControllerStore::claim(std::size_t index, const std::string& product, s
     saved.reset();
     if (folder().empty())
         return true;
-    const HANDLE file = CreateFileW(stateFile(index, product).wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+    const std::filesystem::path path = std::filesystem::path(folder()) / stateFileName(index, product);
+    const HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() != ERROR_SHARING_VIOLATION; // no folder to keep it in: nothing kept
@@ -234,14 +285,67 @@ void FileControllerStore::letGo(std::size_t index)
     held_.erase(found);
 }
 
+namespace {
+
+// The folder that keeps the state files, opened, or -1 (and why, said once)
+// when nothing may be kept there: a folder other users may write to could
+// hold their links and files under our names.
+int openStateFolder()
+{
+    const std::string path = FileControllerStore::folder();
+    if (path.empty()) {
+        if (!keepingTurnedOff())
+            notKept("$XDG_RUNTIME_DIR is not set (name a folder of your own in KVX340_SIM_STATE_DIR to keep them)");
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        notKept("cannot use the state folder " + path + " (" + std::strerror(errno) + ")");
+    } else if (info.st_uid != ::geteuid()) {
+        notKept("the state folder " + path + " belongs to another user");
+    } else if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+        notKept("other users may write to the state folder " + path);
+    } else {
+        return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+// The controller's state file, opened without following a link and only
+// when it is a regular file of the user's own with no other name; else -1.
+int openStateFile(int folder, const std::string& name)
+{
+    const std::string path = FileControllerStore::folder() + "/" + name;
+    const int fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        notKept(path + (errno == ELOOP ? " is a symbolic link" : std::string(" cannot be opened (") +
+                                                                     std::strerror(errno) + ")"));
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_nlink != 1) {
+        notKept(path + " is not a regular file of this user's with only that name");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 bool FileControllerStore::claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved)
 {
     saved.reset();
-    if (folder().empty())
-        return true;
-    const int fd = ::open(stateFile(index, product).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int folder = openStateFolder();
+    if (folder < 0)
+        return true; // nothing kept: a fresh controller
+    const int fd = openStateFile(folder, stateFileName(index, product));
+    ::close(folder);
     if (fd < 0)
-        return true; // no folder to keep it in: nothing kept
+        return true;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;

@@ -39,7 +39,10 @@ public:
 
 // One locked file per controller, in $XDG_RUNTIME_DIR (the temporary
 // folder on Windows) or the folder KVX340_SIM_STATE_DIR names. Without a
-// folder every claim succeeds and nothing is kept.
+// folder every claim succeeds and nothing is kept; so too, on Linux, with a
+// folder that another user owns or other users may write to, or a state
+// file that is a link or not the user's own regular file. Each such reason
+// is said once on standard error ("off" says nothing).
 class FileControllerStore final : public ControllerStore {
 public:
     ~FileControllerStore() override;

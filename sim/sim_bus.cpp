@@ -87,50 +87,50 @@ int SimBus::getNumDevices(uint32_t* numDevices)
 {
     std::lock_guard lock(mutex_);
     if (!numDevices)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     if (script_.countFails) {
         *numDevices = 0;
-        return SimStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     }
     *numDevices = static_cast<uint32_t>(
         std::count_if(controllers_.begin(), controllers_.end(), [](const Controller& c) { return c.plugged; }));
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::getProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
 {
     std::lock_guard lock(mutex_);
     if (!buffer || options != 0)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     const Controller* controller = pluggedController(deviceNumber);
     if (!controller)
-        return SimStatus::DeviceNotFound;
+        return SiStatus::DeviceNotFound;
     const std::size_t length = std::min(controller->product.size(), ProductStringCapacity - 1);
     auto* bytes = static_cast<char*>(buffer);
     std::memcpy(bytes, controller->product.data(), length);
     bytes[length] = '\0';
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::open(uint32_t deviceNumber, void** handle)
 {
     std::lock_guard lock(mutex_);
     if (!handle)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     *handle = nullptr;
     Controller* controller = pluggedController(deviceNumber);
     if (!controller)
-        return SimStatus::DeviceNotFound;
+        return SiStatus::DeviceNotFound;
     if (script_.openFails)
-        return SimStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     if (controller->open)
-        return SimStatus::DeviceBusy;
+        return SiStatus::DeviceBusy;
 
     const double now = clock_.now();
     const std::size_t index = static_cast<std::size_t>(controller - controllers_.data());
     std::optional<SavedAxis> saved;
     if (store_ && !store_->claim(index, controller->product, saved))
-        return SimStatus::DeviceBusy; // another program holds it open
+        return SiStatus::DeviceBusy; // another program holds it open
     if (saved) {
         // Powered all along: the axis ran on under its last command.
         controller->model.restore(saved->axis);
@@ -151,7 +151,7 @@ int SimBus::open(uint32_t deviceNumber, void** handle)
     const uintptr_t id = nextHandle_++;
     sessions_.emplace(id, std::move(opened));
     *handle = reinterpret_cast<void*>(id);
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::close(void* handle)
@@ -159,11 +159,11 @@ int SimBus::close(void* handle)
     std::lock_guard lock(mutex_);
     Session* closing = session(handle);
     if (!closing)
-        return SimStatus::InvalidHandle;
+        return SiStatus::InvalidHandle;
     release(*closing);
     controllers_[closing->controller].open = false;
     sessions_.erase(reinterpret_cast<uintptr_t>(handle));
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 bool SimBus::takeDueFault(Session& s, CallKind call, double now, FaultKind& kind)
@@ -212,16 +212,16 @@ uint32_t SimBus::deliver(Session& s, void* buffer, uint32_t count)
 int SimBus::beginTransfer(void* handle, const void* buffer, uint32_t bytes, uint32_t* counted, Session*& s)
 {
     if (!counted)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     *counted = 0;
     s = session(handle);
     if (!s)
-        return SimStatus::InvalidHandle;
+        return SiStatus::InvalidHandle;
     if (bytes > 0 && !buffer)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     if (!controllers_[s->controller].plugged)
-        return SimStatus::DeviceIoFailed;
-    return SimStatus::Success;
+        return SiStatus::DeviceIoFailed;
+    return SiStatus::Success;
 }
 
 int SimBus::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
@@ -239,25 +239,25 @@ int SimBus::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint3
     const bool faulted = takeDueFault(*s, CallKind::Write, now, fault);
     if (faulted && fault == FaultKind::Unplug) {
         controller.plugged = false;
-        return SimStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     }
     if (faulted && fault == FaultKind::FailWrite)
-        return SimStatus::WriteError;
+        return SiStatus::WriteError;
     if (faulted && fault == FaultKind::ShortWrite) {
         *bytesWritten = std::min(bytesToWrite, ShortWriteBytes);
-        return SimStatus::Success;
+        return SiStatus::Success;
     }
     if (bytesToWrite < FrameSize) {
         // Part of a frame: taken off the wire, never acted on or answered.
         *bytesWritten = bytesToWrite;
-        return SimStatus::Success;
+        return SiStatus::Success;
     }
     // One transfer carries one frame; bytes beyond it are not taken.
     controller.model.apply(decodeCommandFrame(static_cast<const uint8_t*>(buffer)));
     *bytesWritten = FrameSize;
     if (!(faulted && fault == FaultKind::ReadTimeout))
         queueAnswer(*s, controller.model);
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead)
@@ -273,19 +273,19 @@ int SimBus::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* byt
         switch (fault) {
         case FaultKind::Unplug:
             controller.plugged = false;
-            return SimStatus::DeviceIoFailed;
+            return SiStatus::DeviceIoFailed;
         case FaultKind::FailRead:
             s->answer.clear();
-            return SimStatus::ReadError;
+            return SiStatus::ReadError;
         case FaultKind::ShortRead:
             *bytesRead = deliver(*s, buffer, std::min(bytesToRead, ShortReadBytes));
-            return SimStatus::Success;
+            return SiStatus::Success;
         default:
             break;
         }
     }
     if (bytesToRead == 0)
-        return SimStatus::Success;
+        return SiStatus::Success;
     if (s->answer.empty()) {
         // Nothing can arrive unasked: wait out the time-out as a real link would.
         const double timeout = readTimeoutMs_ / 1000.0;
@@ -294,12 +294,12 @@ int SimBus::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* byt
         lock.lock();
         s = session(handle); // it may have been closed meanwhile
         if (!s)
-            return SimStatus::InvalidHandle;
+            return SiStatus::InvalidHandle;
         if (s->answer.empty())
-            return SimStatus::ReadTimedOut;
+            return SiStatus::ReadTimedOut;
     }
     *bytesRead = deliver(*s, buffer, bytesToRead);
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::setTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)
@@ -307,32 +307,32 @@ int SimBus::setTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)
     std::lock_guard lock(mutex_);
     readTimeoutMs_ = readTimeoutMs;
     writeTimeoutMs_ = writeTimeoutMs;
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::getTimeouts(uint32_t* readTimeoutMs, uint32_t* writeTimeoutMs)
 {
     std::lock_guard lock(mutex_);
     if (!readTimeoutMs || !writeTimeoutMs)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     *readTimeoutMs = readTimeoutMs_;
     *writeTimeoutMs = writeTimeoutMs_;
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 int SimBus::checkRxQueue(void* handle, uint32_t* bytesInQueue, uint32_t* queueStatus)
 {
     std::lock_guard lock(mutex_);
     if (!bytesInQueue || !queueStatus)
-        return SimStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     const Session* s = session(handle);
     if (!s)
-        return SimStatus::InvalidHandle;
+        return SiStatus::InvalidHandle;
     if (!controllers_[s->controller].plugged)
-        return SimStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     *bytesInQueue = static_cast<uint32_t>(s->answer.size());
     *queueStatus = s->answer.empty() ? RxQueueEmpty : RxQueueHasBytes;
-    return SimStatus::Success;
+    return SiStatus::Success;
 }
 
 std::size_t SimBus::controllerCount() const

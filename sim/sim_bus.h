@@ -8,6 +8,7 @@
 #include "controller_store.h"
 #include "fault_script.h"
 #include "sim_clock.h"
+#include "usbxpress.h"
 
 #include <cstdint>
 #include <deque>
@@ -17,19 +18,6 @@
 #include <vector>
 
 namespace kvx::sim {
-
-// The simulator's statuses (0 is success), listed in README.md.
-namespace SimStatus {
-inline constexpr int Success = 0x00;
-inline constexpr int InvalidHandle = 0x01;
-inline constexpr int ReadError = 0x02;
-inline constexpr int WriteError = 0x03;
-inline constexpr int InvalidParameter = 0x06;
-inline constexpr int DeviceIoFailed = 0x08;
-inline constexpr int ReadTimedOut = 0x12;
-inline constexpr int DeviceBusy = 0x13;
-inline constexpr int DeviceNotFound = 0xFF;
-} // namespace SimStatus
 
 // Queue status reported by checkRxQueue.
 inline constexpr uint32_t RxQueueEmpty = 0;

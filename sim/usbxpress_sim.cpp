@@ -127,7 +127,7 @@ int guarded(Call call) noexcept
     try {
         return call(bus());
     } catch (...) {
-        return kvx::sim::SimStatus::DeviceIoFailed;
+        return kvx::SiStatus::DeviceIoFailed;
     }
 }
 

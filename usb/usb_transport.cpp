@@ -80,7 +80,7 @@ int readString(libusb_device_handle* handle, uint8_t index, unsigned timeout, st
 {
     text.clear();
     if (index == 0)
-        return UsbStatus::Success; // the device has no such string
+        return SiStatus::Success; // the device has no such string
     uint8_t descriptor[255];
     // The first language the device offers; English (US) when it lists none.
     uint16_t language = 0x0409;
@@ -91,9 +91,9 @@ int readString(libusb_device_handle* handle, uint8_t index, unsigned timeout, st
                                      uint16_t((LIBUSB_DT_STRING << 8) | index), language, descriptor,
                                      sizeof descriptor, timeout);
     if (length < 2 || descriptor[1] != LIBUSB_DT_STRING)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     text = utf8FromDescriptor(descriptor, length);
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 // The same string as the kernel read it when the device arrived, from sysfs:
@@ -125,6 +125,14 @@ bool readSysfsString(libusb_device* device, const char* attribute, std::string& 
         text.pop_back();
     text.resize(std::min(text.size(), ProductStringCapacity));
     return true;
+}
+
+// An open that libusb finds busy (the interface claimed by another program,
+// or by another handle of this one) is told apart: nothing is wrong with
+// the controller.
+int openFailure(int libusbError)
+{
+    return libusbError == LIBUSB_ERROR_BUSY ? SiStatus::DeviceBusy : SiStatus::DeviceIoFailed;
 }
 
 int linkRequest(libusb_device_handle* handle, uint16_t value, unsigned timeout)
@@ -212,35 +220,35 @@ std::shared_ptr<UsbTransport::Session> UsbTransport::session(void* handle)
 int UsbTransport::getNumDevices(uint32_t* numDevices)
 {
     if (!numDevices)
-        return UsbStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     *numDevices = 0;
     std::lock_guard lock(mutex_);
     if (!context_)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     listDevices();
     *numDevices = static_cast<uint32_t>(devices_.size());
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 int UsbTransport::getProductString(uint32_t deviceNumber, void* buffer, uint32_t options)
 {
     if (!buffer || options > ProductOption::ProductId)
-        return UsbStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     auto* out = static_cast<char*>(buffer);
     out[0] = '\0';
     std::unique_lock lock(mutex_);
     if (!context_)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     libusb_device* device = listedDevice(deviceNumber);
     if (!device)
-        return UsbStatus::DeviceNotFound;
+        return SiStatus::DeviceNotFound;
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     if (options == ProductOption::VendorId || options == ProductOption::ProductId) {
         std::snprintf(out, ProductStringCapacity + 1, "%04x",
                       options == ProductOption::VendorId ? descriptor.idVendor : descriptor.idProduct);
-        return UsbStatus::Success;
+        return SiStatus::Success;
     }
     const uint8_t index = options == ProductOption::SerialNumber ? descriptor.iSerialNumber
                           : options == ProductOption::Description ? descriptor.iProduct
@@ -256,7 +264,7 @@ int UsbTransport::getProductString(uint32_t deviceNumber, void* buffer, uint32_t
     lock.unlock();
 
     std::string text;
-    int status = UsbStatus::DeviceIoFailed;
+    int status = SiStatus::DeviceIoFailed;
     if (holder) {
         std::lock_guard transfer(holder->mutex);
         if (holder->device)
@@ -271,7 +279,7 @@ int UsbTransport::getProductString(uint32_t deviceNumber, void* buffer, uint32_t
                                    : options == ProductOption::Description ? "product"
                                                                            : "manufacturer",
                                    text)) {
-            status = UsbStatus::Success;
+            status = SiStatus::Success;
         }
     }
     libusb_unref_device(device);
@@ -283,7 +291,7 @@ int UsbTransport::openSession(libusb_device* device, Session& s)
 {
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     // The one vendor-specific interface, with a bulk endpoint each way; the
     // addresses differ between devices.
     bool found = false;
@@ -310,50 +318,51 @@ int UsbTransport::openSession(libusb_device* device, Session& s)
     }
     libusb_free_config_descriptor(config);
     if (!found)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
 
-    if (libusb_open(device, &s.device) != LIBUSB_SUCCESS) {
+    if (const int opened = libusb_open(device, &s.device); opened != LIBUSB_SUCCESS) {
         s.device = nullptr;
-        return UsbStatus::DeviceIoFailed;
+        return openFailure(opened);
     }
     // A serial driver may have taken the interface, as the family's ids are
     // also a serial adapter's: borrow it, and give it back on close.
     if (libusb_kernel_driver_active(s.device, s.interfaceNumber) == 1) {
-        if (libusb_detach_kernel_driver(s.device, s.interfaceNumber) != LIBUSB_SUCCESS)
-            return UsbStatus::DeviceIoFailed;
+        if (const int detached = libusb_detach_kernel_driver(s.device, s.interfaceNumber);
+            detached != LIBUSB_SUCCESS)
+            return openFailure(detached);
         s.driverDetached = true;
     }
-    if (libusb_claim_interface(s.device, s.interfaceNumber) != LIBUSB_SUCCESS)
-        return UsbStatus::DeviceIoFailed;
+    if (const int claimed = libusb_claim_interface(s.device, s.interfaceNumber); claimed != LIBUSB_SUCCESS)
+        return openFailure(claimed);
     const unsigned timeout = writeTimeout();
     if (libusb_clear_halt(s.device, s.inEndpoint) != LIBUSB_SUCCESS ||
         libusb_clear_halt(s.device, s.outEndpoint) != LIBUSB_SUCCESS ||
         linkRequest(s.device, LinkRequest::Flush, timeout) < 0 ||
         linkRequest(s.device, LinkRequest::Open, timeout) < 0) {
         libusb_release_interface(s.device, s.interfaceNumber);
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     }
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 int UsbTransport::open(uint32_t deviceNumber, void** handle)
 {
     if (!handle)
-        return UsbStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     *handle = nullptr;
     std::unique_lock lock(mutex_);
     if (!context_)
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     libusb_device* device = listedDevice(deviceNumber);
     if (!device)
-        return UsbStatus::DeviceNotFound;
+        return SiStatus::DeviceNotFound;
     libusb_ref_device(device);
     lock.unlock();
 
     auto s = std::make_shared<Session>();
     const int status = openSession(device, *s);
     libusb_unref_device(device);
-    if (status != UsbStatus::Success) {
+    if (status != SiStatus::Success) {
         if (s->device) {
             if (s->driverDetached)
                 libusb_attach_kernel_driver(s->device, s->interfaceNumber);
@@ -366,7 +375,7 @@ int UsbTransport::open(uint32_t deviceNumber, void** handle)
     const uintptr_t id = nextHandle_++;
     sessions_.emplace(id, std::move(s));
     *handle = reinterpret_cast<void*>(id);
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 int UsbTransport::close(void* handle)
@@ -376,7 +385,7 @@ int UsbTransport::close(void* handle)
         std::lock_guard lock(mutex_);
         const auto found = sessions_.find(reinterpret_cast<uintptr_t>(handle));
         if (found == sessions_.end())
-            return UsbStatus::InvalidHandle;
+            return SiStatus::InvalidHandle;
         s = std::move(found->second);
         sessions_.erase(found);
     }
@@ -389,7 +398,7 @@ int UsbTransport::close(void* handle)
         libusb_attach_kernel_driver(s->device, s->interfaceNumber);
     libusb_close(s->device);
     s->device = nullptr;
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 // What a write or a read checks first. No session means the call ends at
@@ -397,31 +406,31 @@ int UsbTransport::close(void* handle)
 std::shared_ptr<UsbTransport::Session> UsbTransport::transferSession(void* handle, const void* buffer, uint32_t bytes,
                                                                      uint32_t* moved, int& status)
 {
-    status = UsbStatus::InvalidParameter;
+    status = SiStatus::InvalidParameter;
     if (!moved)
         return nullptr;
     *moved = 0;
     std::shared_ptr<Session> s = session(handle);
     if (!s) {
-        status = UsbStatus::InvalidHandle;
+        status = SiStatus::InvalidHandle;
         return nullptr;
     }
     if (bytes > 0 && !buffer)
         return nullptr;
-    status = UsbStatus::Success;
+    status = SiStatus::Success;
     return bytes == 0 ? nullptr : s;
 }
 
 int UsbTransport::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
 {
-    int status = UsbStatus::Success;
+    int status = SiStatus::Success;
     const std::shared_ptr<Session> s = transferSession(handle, buffer, bytesToWrite, bytesWritten, status);
     if (!s)
         return status;
     const unsigned timeout = writeTimeout();
     std::lock_guard transfer(s->mutex);
     if (!s->device)
-        return UsbStatus::InvalidHandle;
+        return SiStatus::InvalidHandle;
     int written = 0;
     const int result = libusb_bulk_transfer(s->device, s->outEndpoint,
                                             static_cast<unsigned char*>(const_cast<void*>(buffer)),
@@ -429,30 +438,33 @@ int UsbTransport::write(void* handle, const void* buffer, uint32_t bytesToWrite,
     *bytesWritten = static_cast<uint32_t>(std::max(written, 0));
     switch (result) {
     case LIBUSB_SUCCESS:
-        return UsbStatus::Success;
+        return SiStatus::Success;
     case LIBUSB_ERROR_TIMEOUT:
-        return UsbStatus::WriteTimedOut;
+        return SiStatus::WriteTimedOut;
     case LIBUSB_ERROR_NO_DEVICE:
-        return UsbStatus::DeviceIoFailed;
+        return SiStatus::DeviceIoFailed;
     default:
-        return UsbStatus::WriteError;
+        return SiStatus::WriteError;
     }
 }
 
 int UsbTransport::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead)
 {
-    int status = UsbStatus::Success;
+    int status = SiStatus::Success;
     const std::shared_ptr<Session> s = transferSession(handle, buffer, bytesToRead, bytesRead, status);
     if (!s)
         return status;
     const unsigned timeout = readTimeout();
     std::lock_guard transfer(s->mutex);
     if (!s->device)
-        return UsbStatus::InvalidHandle;
+        return SiStatus::InvalidHandle;
     if (s->received.empty()) {
         // A bulk endpoint is read in whole packets; what they bring beyond
-        // the request waits in the queue for the next read.
-        const std::size_t packets = (bytesToRead + s->inPacketSize - 1) / s->inPacketSize;
+        // the request waits in the queue for the next read. One transfer
+        // carries at most MaxReadTransfer bytes: a larger request is served
+        // in part, as any read may be.
+        const std::size_t wanted = std::min<std::size_t>(bytesToRead, MaxReadTransfer);
+        const std::size_t packets = (wanted + s->inPacketSize - 1) / s->inPacketSize;
         std::vector<unsigned char> packet(packets * s->inPacketSize);
         int got = 0;
         const int result =
@@ -461,11 +473,11 @@ int UsbTransport::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_
         if (s->received.empty()) {
             switch (result) {
             case LIBUSB_ERROR_TIMEOUT:
-                return UsbStatus::ReadTimedOut;
+                return SiStatus::ReadTimedOut;
             case LIBUSB_ERROR_NO_DEVICE:
-                return UsbStatus::DeviceIoFailed;
+                return SiStatus::DeviceIoFailed;
             default:
-                return UsbStatus::ReadError;
+                return SiStatus::ReadError;
             }
         }
     }
@@ -474,7 +486,7 @@ int UsbTransport::read(void* handle, void* buffer, uint32_t bytesToRead, uint32_
     std::copy_n(s->received.begin(), n, static_cast<uint8_t*>(buffer));
     s->received.erase(s->received.begin(), s->received.begin() + n);
     *bytesRead = n;
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 int UsbTransport::setTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)
@@ -482,30 +494,30 @@ int UsbTransport::setTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs)
     std::lock_guard lock(mutex_);
     readTimeoutMs_ = readTimeoutMs;
     writeTimeoutMs_ = writeTimeoutMs;
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 int UsbTransport::getTimeouts(uint32_t* readTimeoutMs, uint32_t* writeTimeoutMs)
 {
     if (!readTimeoutMs || !writeTimeoutMs)
-        return UsbStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     std::lock_guard lock(mutex_);
     *readTimeoutMs = readTimeoutMs_;
     *writeTimeoutMs = writeTimeoutMs_;
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 int UsbTransport::checkRxQueue(void* handle, uint32_t* bytesInQueue, uint32_t* queueStatus)
 {
     if (!bytesInQueue || !queueStatus)
-        return UsbStatus::InvalidParameter;
+        return SiStatus::InvalidParameter;
     const std::shared_ptr<Session> s = session(handle);
     if (!s)
-        return UsbStatus::InvalidHandle;
+        return SiStatus::InvalidHandle;
     std::lock_guard transfer(s->mutex);
     *bytesInQueue = static_cast<uint32_t>(s->received.size());
     *queueStatus = s->received.empty() ? 0 : 1;
-    return UsbStatus::Success;
+    return SiStatus::Success;
 }
 
 } // namespace kvx::usb

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "device_ids.h"
+#include "usbxpress.h"
 
 #include <cstdint>
 #include <deque>
@@ -19,19 +20,6 @@ struct libusb_device;
 struct libusb_device_handle;
 
 namespace kvx::usb {
-
-// The library's statuses (0 is success).
-namespace UsbStatus {
-inline constexpr int Success = 0x00;
-inline constexpr int InvalidHandle = 0x01;
-inline constexpr int ReadError = 0x02;
-inline constexpr int WriteError = 0x04;
-inline constexpr int InvalidParameter = 0x06;
-inline constexpr int DeviceIoFailed = 0x08;
-inline constexpr int ReadTimedOut = 0x0D;
-inline constexpr int WriteTimedOut = 0x0E;
-inline constexpr int DeviceNotFound = 0xFF;
-} // namespace UsbStatus
 
 // The product string options of SI_GetProductString.
 namespace ProductOption {
@@ -53,6 +41,9 @@ inline constexpr uint16_t Close = 0x0004;
 } // namespace LinkRequest
 
 inline constexpr uint32_t WaitForever = 0xFFFFFFFF;
+// The most one read asks of the device in one transfer: whole packets of
+// any size up to 1024 bytes, and far below libusb's int length.
+inline constexpr std::size_t MaxReadTransfer = 64 * 1024;
 inline constexpr uint32_t DefaultTimeoutMs = 1000;
 inline constexpr std::size_t ProductStringCapacity = 256; // without the terminator
 

@@ -20,7 +20,7 @@ int guarded(Call call) noexcept
     try {
         return call(transport());
     } catch (...) {
-        return kvx::usb::UsbStatus::DeviceIoFailed;
+        return kvx::SiStatus::DeviceIoFailed;
     }
 }
 

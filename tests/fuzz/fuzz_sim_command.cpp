@@ -114,7 +114,7 @@ void writeOnce(SimBus& bus, void* handle, const std::vector<uint8_t>& bytes, Sha
 
     uint32_t written = 99;
     const int status = bus.write(handle, exact, static_cast<uint32_t>(length), &written);
-    check(status == SimStatus::Success);
+    check(status == SiStatus::Success);
     check(written == std::min<uint32_t>(static_cast<uint32_t>(length), FrameSize));
     if (length >= FrameSize) {
         // Beyond the limit the oldest whole answers go; the rest of one
@@ -158,11 +158,11 @@ void readOp(SimBus& bus, void* handle, Input& in, Shadow& shadow, AnswerStream& 
     const int status = bus.read(handle, exact.data(), length, &got);
     if (length > 0 && shadow.queued == 0) {
         // Nothing will come: the read waits out its time-out and fails.
-        check(status == SimStatus::ReadTimedOut && got == 0);
+        check(status == SiStatus::ReadTimedOut && got == 0);
         check(clock.seconds > before);
         return;
     }
-    check(status == SimStatus::Success);
+    check(status == SiStatus::Success);
     check(got == std::min<size_t>(length, shadow.queued));
     shadow.queued -= got;
     stream.received(exact.data(), got);
@@ -179,14 +179,14 @@ void timeOp(Input& in, HandClock& clock)
 void queueOp(SimBus& bus, void* handle, const Shadow& shadow)
 {
     uint32_t bytes = 99, queueStatus = 99;
-    check(bus.checkRxQueue(handle, &bytes, &queueStatus) == SimStatus::Success);
+    check(bus.checkRxQueue(handle, &bytes, &queueStatus) == SiStatus::Success);
     check(bytes == shadow.queued);
     check(queueStatus == (shadow.queued ? RxQueueHasBytes : RxQueueEmpty));
     // Null pointers are refused, never followed.
     uint32_t written = 99;
-    check(bus.write(handle, nullptr, 12, &written) == SimStatus::InvalidParameter && written == 0);
-    check(bus.read(handle, nullptr, 12, &written) == SimStatus::InvalidParameter && written == 0);
-    check(bus.write(handle, nullptr, 0, nullptr) == SimStatus::InvalidParameter);
+    check(bus.write(handle, nullptr, 12, &written) == SiStatus::InvalidParameter && written == 0);
+    check(bus.read(handle, nullptr, 12, &written) == SiStatus::InvalidParameter && written == 0);
+    check(bus.write(handle, nullptr, 0, nullptr) == SiStatus::InvalidParameter);
 }
 
 } // namespace
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Short read time-outs: the hand clock jumps over them anyway.
     bus.setTimeouts(5, 5);
     void* handle = nullptr;
-    check(bus.open(0, &handle) == SimStatus::Success);
+    check(bus.open(0, &handle) == SiStatus::Success);
 
     Input in(data, size);
     Shadow shadow;
@@ -213,8 +213,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         checkAxis(bus.model(0));
     }
-    check(bus.close(handle) == SimStatus::Success);
+    check(bus.close(handle) == SiStatus::Success);
     uint32_t written = 99;
-    check(bus.write(handle, nullptr, 12, &written) == SimStatus::InvalidHandle && written == 0);
+    check(bus.write(handle, nullptr, 12, &written) == SiStatus::InvalidHandle && written == 0);
     return 0;
 }

@@ -33,6 +33,16 @@ TEST_F(Listing, ProductStringsAreCutAtTheirFirstZeroAndKeepAll256Bytes)
     EXPECT_EQ(listing.entries[1], QStringLiteral("AB"));
 }
 
+// Our USB library's names are UTF-8; a vendor library's 8-bit names, which
+// are not valid UTF-8, read byte by byte as they always did.
+TEST_F(Listing, ProductStringsAreUtf8WhenValidElseOneCharacterPerByte)
+{
+    link.products = {"Achse \xc3\x84", "Achse \xc4", "Achse \xc3", "\xe8\xbd\xb4 \xf0\x9f\x94\xa7"};
+    const auto listing = listDevices(link, state);
+    EXPECT_EQ(listing.entries, QStringList({QStringLiteral("Achse \u00c4"), QStringLiteral("Achse \u00c4"),
+                                            QStringLiteral("Achse \u00c3"), QStringLiteral("\u8f74 \U0001f527")}));
+}
+
 TEST_F(Listing, FailedCountListsNothing)
 {
     link.products = {"A1"};

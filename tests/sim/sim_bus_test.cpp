@@ -27,7 +27,7 @@ protected:
     void* openFirst()
     {
         void* handle = nullptr;
-        EXPECT_EQ(bus.open(0, &handle), SimStatus::Success);
+        EXPECT_EQ(bus.open(0, &handle), SiStatus::Success);
         return handle;
     }
     Transfer write(void* handle, Frame frame = designFrame(), uint32_t count = FrameSize)
@@ -63,19 +63,19 @@ FaultScript scriptWith(const char* text) { return parseFaultScript(text); }
 TEST_F(Bus, ListsTwoControllersByProductString)
 {
     uint32_t count = 0;
-    ASSERT_EQ(bus.getNumDevices(&count), SimStatus::Success);
+    ASSERT_EQ(bus.getNumDevices(&count), SiStatus::Success);
     ASSERT_EQ(count, 2u);
     char buffer[257];
     for (const auto& [device, product] : {std::pair{0u, "KVX-340 X"}, std::pair{1u, "KVX-340 Y"}}) {
         std::memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(bus.getProductString(device, buffer, 0), SimStatus::Success);
+        EXPECT_EQ(bus.getProductString(device, buffer, 0), SiStatus::Success);
         EXPECT_STREQ(buffer, product);
     }
     std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(bus.getProductString(2, buffer, 0), SimStatus::DeviceNotFound);
+    EXPECT_EQ(bus.getProductString(2, buffer, 0), SiStatus::DeviceNotFound);
     EXPECT_EQ(buffer[0], 'x'); // untouched
-    EXPECT_EQ(bus.getProductString(0, nullptr, 0), SimStatus::InvalidParameter);
-    EXPECT_EQ(bus.getNumDevices(nullptr), SimStatus::InvalidParameter);
+    EXPECT_EQ(bus.getProductString(0, nullptr, 0), SiStatus::InvalidParameter);
+    EXPECT_EQ(bus.getNumDevices(nullptr), SiStatus::InvalidParameter);
 }
 
 TEST_F(Bus, ProductStringStopsAt256BytesWithItsTerminator)
@@ -85,7 +85,7 @@ TEST_F(Bus, ProductStringStopsAt256BytesWithItsTerminator)
     ASSERT_TRUE(bus.restart(script));
     char buffer[300];
     std::memset(buffer, 'x', sizeof buffer);
-    ASSERT_EQ(bus.getProductString(0, buffer, 0), SimStatus::Success);
+    ASSERT_EQ(bus.getProductString(0, buffer, 0), SiStatus::Success);
     EXPECT_EQ(std::strlen(buffer), 255u);
     EXPECT_EQ(buffer[256], 'x'); // nothing written beyond byte 256
 }
@@ -93,25 +93,25 @@ TEST_F(Bus, ProductStringStopsAt256BytesWithItsTerminator)
 TEST_F(Bus, OpensListedControllersOnlyAndEachOnce)
 {
     void* handle = reinterpret_cast<void*>(0x1234);
-    EXPECT_EQ(bus.open(2, &handle), SimStatus::DeviceNotFound);
+    EXPECT_EQ(bus.open(2, &handle), SiStatus::DeviceNotFound);
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(bus.open(NoDevice, &handle), SimStatus::DeviceNotFound);
-    EXPECT_EQ(bus.open(0, nullptr), SimStatus::InvalidParameter);
+    EXPECT_EQ(bus.open(NoDevice, &handle), SiStatus::DeviceNotFound);
+    EXPECT_EQ(bus.open(0, nullptr), SiStatus::InvalidParameter);
 
     void* first = openFirst();
     ASSERT_NE(first, nullptr);
     void* again = nullptr;
-    EXPECT_EQ(bus.open(0, &again), SimStatus::DeviceBusy);
+    EXPECT_EQ(bus.open(0, &again), SiStatus::DeviceBusy);
     void* second = nullptr;
-    EXPECT_EQ(bus.open(1, &second), SimStatus::Success);
+    EXPECT_EQ(bus.open(1, &second), SiStatus::Success);
     EXPECT_NE(second, first);
     // Fits the 32 bits the panel keeps it in.
     EXPECT_LE(reinterpret_cast<uintptr_t>(second), 0xFFFFFFFFu);
 
-    EXPECT_EQ(bus.close(first), SimStatus::Success);
-    EXPECT_EQ(bus.close(first), SimStatus::InvalidHandle);
-    EXPECT_EQ(write(first).status, SimStatus::InvalidHandle);
-    EXPECT_EQ(read(first).status, SimStatus::InvalidHandle);
+    EXPECT_EQ(bus.close(first), SiStatus::Success);
+    EXPECT_EQ(bus.close(first), SiStatus::InvalidHandle);
+    EXPECT_EQ(write(first).status, SiStatus::InvalidHandle);
+    EXPECT_EQ(read(first).status, SiStatus::InvalidHandle);
     void* reopened = openFirst();
     EXPECT_NE(reopened, first); // a stale handle never comes back to life
 }
@@ -120,13 +120,13 @@ TEST_F(Bus, KeepsTheTimeouts)
 {
     uint32_t readMs = 0;
     uint32_t writeMs = 0;
-    ASSERT_EQ(bus.getTimeouts(&readMs, &writeMs), SimStatus::Success);
+    ASSERT_EQ(bus.getTimeouts(&readMs, &writeMs), SiStatus::Success);
     EXPECT_EQ(readMs, DefaultTimeoutMs);
-    EXPECT_EQ(bus.setTimeouts(10000, 250), SimStatus::Success);
-    ASSERT_EQ(bus.getTimeouts(&readMs, &writeMs), SimStatus::Success);
+    EXPECT_EQ(bus.setTimeouts(10000, 250), SiStatus::Success);
+    ASSERT_EQ(bus.getTimeouts(&readMs, &writeMs), SiStatus::Success);
     EXPECT_EQ(readMs, 10000u);
     EXPECT_EQ(writeMs, 250u);
-    EXPECT_EQ(bus.getTimeouts(nullptr, &writeMs), SimStatus::InvalidParameter);
+    EXPECT_EQ(bus.getTimeouts(nullptr, &writeMs), SiStatus::InvalidParameter);
 }
 
 TEST_F(Bus, EachWriteIsAnsweredByOneStatusFrame)
@@ -134,24 +134,24 @@ TEST_F(Bus, EachWriteIsAnsweredByOneStatusFrame)
     void* handle = openFirst();
     uint32_t queued = 99;
     uint32_t queueStatus = 99;
-    ASSERT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SimStatus::Success);
+    ASSERT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SiStatus::Success);
     EXPECT_EQ(queued, 0u);
     EXPECT_EQ(queueStatus, RxQueueEmpty);
 
     const Transfer written = write(handle, designFrame(CommandBit::Go, 300));
-    EXPECT_EQ(written.status, SimStatus::Success);
+    EXPECT_EQ(written.status, SiStatus::Success);
     EXPECT_EQ(written.count, FrameSize);
-    ASSERT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SimStatus::Success);
+    ASSERT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SiStatus::Success);
     EXPECT_EQ(queued, 12u);
     EXPECT_EQ(queueStatus, RxQueueHasBytes);
 
     const Transfer got = read(handle);
-    EXPECT_EQ(got.status, SimStatus::Success);
+    EXPECT_EQ(got.status, SiStatus::Success);
     EXPECT_EQ(got.count, FrameSize);
     const StatusFrame status = decodeStatusFrame(received.data());
     EXPECT_EQ(status.MotorPosition, 0);
     EXPECT_EQ(status.StatusByte, StatusBit::Busy);
-    ASSERT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SimStatus::Success);
+    ASSERT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SiStatus::Success);
     EXPECT_EQ(queued, 0u);
 }
 
@@ -173,7 +173,7 @@ TEST_F(Bus, AReadWithNothingPendingWaitsForTheReadTimeout)
     void* handle = openFirst();
     bus.setTimeouts(750, 10000);
     const Transfer got = read(handle);
-    EXPECT_EQ(got.status, SimStatus::ReadTimedOut);
+    EXPECT_EQ(got.status, SiStatus::ReadTimedOut);
     EXPECT_EQ(got.count, 0u);
     EXPECT_DOUBLE_EQ(clock.slept, 0.75);
 }
@@ -183,7 +183,7 @@ TEST_F(Bus, OtherLengthsGetShortCountsAndStayInsideTheBuffers)
     void* handle = openFirst();
     // A part of a frame is taken but neither acted on nor answered.
     Transfer written = write(handle, designFrame(CommandBit::Go, 500), 11);
-    EXPECT_EQ(written.status, SimStatus::Success);
+    EXPECT_EQ(written.status, SiStatus::Success);
     EXPECT_EQ(written.count, 11u);
     uint32_t queued = 0;
     uint32_t queueStatus = 0;
@@ -196,7 +196,7 @@ TEST_F(Bus, OtherLengthsGetShortCountsAndStayInsideTheBuffers)
     const Frame frame = designFrame(CommandBit::Go, 500);
     std::copy(frame.begin(), frame.end(), longer.begin());
     uint32_t count = 0;
-    EXPECT_EQ(bus.write(handle, longer.data(), 20, &count), SimStatus::Success);
+    EXPECT_EQ(bus.write(handle, longer.data(), 20, &count), SiStatus::Success);
     EXPECT_EQ(count, 12u);
     EXPECT_TRUE(bus.model(0).movePending());
 
@@ -207,12 +207,12 @@ TEST_F(Bus, OtherLengthsGetShortCountsAndStayInsideTheBuffers)
     bus.checkRxQueue(handle, &queued, &queueStatus);
     EXPECT_EQ(queued, 7u);
     const Transfer rest = read(handle, 20);
-    EXPECT_EQ(rest.status, SimStatus::Success);
+    EXPECT_EQ(rest.status, SiStatus::Success);
     EXPECT_EQ(rest.count, 7u);
 
-    EXPECT_EQ(bus.write(handle, nullptr, 12, &count), SimStatus::InvalidParameter);
-    EXPECT_EQ(bus.write(handle, longer.data(), 12, nullptr), SimStatus::InvalidParameter);
-    EXPECT_EQ(bus.read(handle, nullptr, 12, &count), SimStatus::InvalidParameter);
+    EXPECT_EQ(bus.write(handle, nullptr, 12, &count), SiStatus::InvalidParameter);
+    EXPECT_EQ(bus.write(handle, longer.data(), 12, nullptr), SiStatus::InvalidParameter);
+    EXPECT_EQ(bus.read(handle, nullptr, 12, &count), SiStatus::InvalidParameter);
 }
 
 TEST_F(Bus, UnreadAnswersAreBounded)
@@ -234,7 +234,7 @@ TEST_F(Bus, OverflowKeepsTheRestOfAPartlyReadAnswer)
     std::array<uint8_t, FrameSize> first{};
     uint32_t got = 0;
     write(handle, designFrame(CommandBit::Go, 1));
-    ASSERT_EQ(bus.read(handle, first.data(), 6, &got), SimStatus::Success);
+    ASSERT_EQ(bus.read(handle, first.data(), 6, &got), SiStatus::Success);
     ASSERT_EQ(got, 6u);
     // Answers that each tell another position, more than the queue keeps.
     for (int i = 0; i < 70; ++i) {
@@ -246,7 +246,7 @@ TEST_F(Bus, OverflowKeepsTheRestOfAPartlyReadAnswer)
     EXPECT_EQ(queued % FrameSize, 6u);
     EXPECT_LE(queued, MaxQueuedBytes);
 
-    ASSERT_EQ(bus.read(handle, first.data() + 6, 6, &got), SimStatus::Success);
+    ASSERT_EQ(bus.read(handle, first.data() + 6, 6, &got), SiStatus::Success);
     const StatusFrame rest = decodeStatusFrame(first.data());
     EXPECT_EQ(rest.MotorPosition, rest.IdealPosition);
     // Every whole answer after it is one frame, motor and ideal together.
@@ -288,11 +288,11 @@ TEST_F(Bus, ListingFaults)
 {
     uint32_t count = 77;
     ASSERT_TRUE(bus.restart(scriptWith("count-fails")));
-    EXPECT_EQ(bus.getNumDevices(&count), SimStatus::DeviceIoFailed);
+    EXPECT_EQ(bus.getNumDevices(&count), SiStatus::DeviceIoFailed);
     EXPECT_EQ(count, 0u);
 
     ASSERT_TRUE(bus.restart(scriptWith("products=A1,B2,C3")));
-    EXPECT_EQ(bus.getNumDevices(&count), SimStatus::Success);
+    EXPECT_EQ(bus.getNumDevices(&count), SiStatus::Success);
     EXPECT_EQ(count, 3u);
     char buffer[257];
     bus.getProductString(2, buffer, 0);
@@ -300,7 +300,7 @@ TEST_F(Bus, ListingFaults)
 
     ASSERT_TRUE(bus.restart(scriptWith("open-fails")));
     void* handle = nullptr;
-    EXPECT_EQ(bus.open(0, &handle), SimStatus::DeviceIoFailed);
+    EXPECT_EQ(bus.open(0, &handle), SiStatus::DeviceIoFailed);
     EXPECT_EQ(handle, nullptr);
 }
 
@@ -313,38 +313,38 @@ TEST_F(Bus, TimedFaultsStrikeAtTheirExchange)
         Transfer write;
         Transfer read; // not made when the write fails
     };
-    const Transfer ok{SimStatus::Success, 12};
+    const Transfer ok{SiStatus::Success, 12};
     for (const Case c : {
-             Case{"fail-write@3", {SimStatus::WriteError, 0}, {}},
-             Case{"short-write@3", {SimStatus::Success, ShortWriteBytes}, {SimStatus::ReadTimedOut, 0}},
-             Case{"fail-read@3", ok, {SimStatus::ReadError, 0}},
-             Case{"short-read@3", ok, {SimStatus::Success, ShortReadBytes}},
-             Case{"read-timeout@3", ok, {SimStatus::ReadTimedOut, 0}},
-             Case{"unplug@3", {SimStatus::DeviceIoFailed, 0}, {}},
+             Case{"fail-write@3", {SiStatus::WriteError, 0}, {}},
+             Case{"short-write@3", {SiStatus::Success, ShortWriteBytes}, {SiStatus::ReadTimedOut, 0}},
+             Case{"fail-read@3", ok, {SiStatus::ReadError, 0}},
+             Case{"short-read@3", ok, {SiStatus::Success, ShortReadBytes}},
+             Case{"read-timeout@3", ok, {SiStatus::ReadTimedOut, 0}},
+             Case{"unplug@3", {SiStatus::DeviceIoFailed, 0}, {}},
          }) {
         ManualClock localClock;
         SimBus local(localClock, scriptWith(c.script));
         local.setTimeouts(100, 100);
         void* handle = nullptr;
-        ASSERT_EQ(local.open(0, &handle), SimStatus::Success);
+        ASSERT_EQ(local.open(0, &handle), SiStatus::Success);
         const Frame frame = designFrame();
         std::array<uint8_t, 12> buffer{};
         uint32_t count = 0;
         for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(local.write(handle, frame.data(), 12, &count), SimStatus::Success) << c.script;
-            EXPECT_EQ(local.read(handle, buffer.data(), 12, &count), SimStatus::Success) << c.script;
+            EXPECT_EQ(local.write(handle, frame.data(), 12, &count), SiStatus::Success) << c.script;
+            EXPECT_EQ(local.read(handle, buffer.data(), 12, &count), SiStatus::Success) << c.script;
             EXPECT_EQ(count, 12u) << c.script;
         }
         EXPECT_EQ(local.write(handle, frame.data(), 12, &count), c.write.status) << c.script;
         EXPECT_EQ(count, c.write.count) << c.script;
-        if (c.write.status == SimStatus::Success) {
+        if (c.write.status == SiStatus::Success) {
             EXPECT_EQ(local.read(handle, buffer.data(), 12, &count), c.read.status) << c.script;
             EXPECT_EQ(count, c.read.count) << c.script;
         }
         // Later exchanges go through again, except on an unplugged controller.
         const bool unplugged = std::string(c.script).starts_with("unplug");
         EXPECT_EQ(local.write(handle, frame.data(), 12, &count),
-                  unplugged ? SimStatus::DeviceIoFailed : SimStatus::Success)
+                  unplugged ? SiStatus::DeviceIoFailed : SiStatus::Success)
             << c.script;
         EXPECT_EQ(local.isPlugged(0), !unplugged) << c.script;
     }
@@ -356,25 +356,25 @@ TEST_F(Bus, TimedFaultsStrikeAtTheirTimeAfterTheOpen)
     void* handle = openFirst();
     clock.seconds += 2.4;
     write(handle);
-    EXPECT_EQ(read(handle).status, SimStatus::Success);
+    EXPECT_EQ(read(handle).status, SiStatus::Success);
     clock.seconds += 0.1;
     write(handle);
     const Transfer failed = read(handle);
-    EXPECT_EQ(failed.status, SimStatus::ReadError);
+    EXPECT_EQ(failed.status, SiStatus::ReadError);
     EXPECT_EQ(failed.count, 0u);
     write(handle);
-    EXPECT_EQ(read(handle).status, SimStatus::Success); // once per open
+    EXPECT_EQ(read(handle).status, SiStatus::Success); // once per open
 }
 
 TEST_F(Bus, AnUnpluggedControllerLeavesTheList)
 {
     ASSERT_TRUE(bus.restart(scriptWith("unplug@1")));
     void* handle = openFirst();
-    EXPECT_EQ(write(handle).status, SimStatus::DeviceIoFailed);
-    EXPECT_EQ(read(handle).status, SimStatus::DeviceIoFailed);
+    EXPECT_EQ(write(handle).status, SiStatus::DeviceIoFailed);
+    EXPECT_EQ(read(handle).status, SiStatus::DeviceIoFailed);
     uint32_t queued = 0;
     uint32_t queueStatus = 0;
-    EXPECT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SimStatus::DeviceIoFailed);
+    EXPECT_EQ(bus.checkRxQueue(handle, &queued, &queueStatus), SiStatus::DeviceIoFailed);
     uint32_t count = 0;
     bus.getNumDevices(&count);
     EXPECT_EQ(count, 1u);
@@ -383,6 +383,6 @@ TEST_F(Bus, AnUnpluggedControllerLeavesTheList)
     EXPECT_STREQ(buffer, "KVX-340 Y");
     // The handle is the host's: closing it releases it, so the bus can list
     // its controllers afresh.
-    EXPECT_EQ(bus.close(handle), SimStatus::Success);
+    EXPECT_EQ(bus.close(handle), SiStatus::Success);
     EXPECT_TRUE(bus.restart(scriptWith("")));
 }

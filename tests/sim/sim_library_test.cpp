@@ -15,7 +15,6 @@
 #include <thread>
 
 using namespace kvx;
-namespace SimStatus = kvx::sim::SimStatus;
 
 using kvx::sim::test::designFrame;
 
@@ -151,7 +150,7 @@ TEST_F(SimLibrary, AReadWithNothingPendingWaitsForTheTimeoutAndFails)
     const auto start = std::chrono::steady_clock::now();
     const Transfer got = read();
     const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(got.status, SimStatus::ReadTimedOut);
+    EXPECT_EQ(got.status, SiStatus::ReadTimedOut);
     EXPECT_EQ(got.count, 0u);
     EXPECT_GE(waited, std::chrono::milliseconds(45));
     EXPECT_LT(waited, std::chrono::milliseconds(1000));
@@ -159,7 +158,7 @@ TEST_F(SimLibrary, AReadWithNothingPendingWaitsForTheTimeoutAndFails)
 
 TEST_F(SimLibrary, ScriptedListingFaults)
 {
-    EXPECT_EQ(listWith("count-fails", SimStatus::DeviceIoFailed), 0u);
+    EXPECT_EQ(listWith("count-fails", SiStatus::DeviceIoFailed), 0u);
     EXPECT_EQ(listWith("no-devices"), 0u);
     EXPECT_NE(link.SI_Open(0, &handle), 0);
 
@@ -169,7 +168,7 @@ TEST_F(SimLibrary, ScriptedListingFaults)
     EXPECT_STREQ(reinterpret_cast<char*>(product.data()), "B2");
 
     listWith("open-fails");
-    EXPECT_EQ(link.SI_Open(0, &handle), SimStatus::DeviceIoFailed);
+    EXPECT_EQ(link.SI_Open(0, &handle), SiStatus::DeviceIoFailed);
 
     // Malformed items are skipped: the good ones still apply.
     EXPECT_EQ(listWith("products=;;@@;fail-write@x;products=Q"), 1u);
@@ -185,13 +184,13 @@ TEST_F(SimLibrary, ScriptedExchangeFaultsGiveTheirStatusAndCount)
     };
     const Transfer ok{0, 12};
     for (const Case c : {
-             Case{"fail-write@2", {SimStatus::WriteError, 0}, {}},
-             Case{"short-write@2", {0, 11}, {SimStatus::ReadTimedOut, 0}},
-             Case{"fail-read@2", ok, {SimStatus::ReadError, 0}},
+             Case{"fail-write@2", {SiStatus::WriteError, 0}, {}},
+             Case{"short-write@2", {0, 11}, {SiStatus::ReadTimedOut, 0}},
+             Case{"fail-read@2", ok, {SiStatus::ReadError, 0}},
              Case{"short-read@2", ok, {0, 6}},
-             Case{"read-timeout@2", ok, {SimStatus::ReadTimedOut, 0}},
-             Case{"unplug@2", {SimStatus::DeviceIoFailed, 0}, {}},
-             Case{"fail-write@t=0.15s", {SimStatus::WriteError, 0}, {}, 200},
+             Case{"read-timeout@2", ok, {SiStatus::ReadTimedOut, 0}},
+             Case{"unplug@2", {SiStatus::DeviceIoFailed, 0}, {}},
+             Case{"fail-write@t=0.15s", {SiStatus::WriteError, 0}, {}, 200},
          }) {
         listWith(c.script);
         openFirst();

@@ -3,6 +3,8 @@
 #include "frames.h"
 
 #include <umockdev.h>
+// After GLib's headers: Qt's keyword macros would rename their fields.
+#include <QString>
 
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -50,12 +52,15 @@ std::vector<uint8_t> descriptors(const ControllerIdentity& identity)
     };
 }
 
-std::vector<uint8_t> stringDescriptor(const std::string& ascii)
+// A string descriptor holds UTF-16LE, as a real device sends it; the
+// strings are given as UTF-8.
+std::vector<uint8_t> stringDescriptor(const std::string& utf8)
 {
-    std::vector<uint8_t> d{uint8_t(2 + 2 * ascii.size()), 0x03};
-    for (char c : ascii) {
-        d.push_back(uint8_t(c));
-        d.push_back(0);
+    const std::u16string units = QString::fromStdString(utf8).toStdU16String();
+    std::vector<uint8_t> d{uint8_t(2 + 2 * units.size()), 0x03};
+    for (const char16_t unit : units) {
+        d.push_back(uint8_t(unit & 0xFF));
+        d.push_back(uint8_t(unit >> 8));
     }
     return d;
 }
@@ -304,10 +309,22 @@ private:
             fail(client, ENODEV);
             return;
         }
+        // As the kernel does, a length below zero is refused, and so is a
+        // buffer that is not there to be read or written.
+        if (urb->buffer_length < 0) {
+            fail(client, EINVAL);
+            return;
+        }
         auto* held = new Urb{std::exchange(data.p, nullptr), nullptr};
-        if (urb->buffer_length > 0)
+        if (urb->buffer_length > 0) {
             held->buffer = umockdev_ioctl_data_resolve(held->data, offsetof(usbdevfs_urb, buffer),
                                                        std::size_t(urb->buffer_length), nullptr);
+            if (!held->buffer) {
+                delete held;
+                fail(client, EFAULT);
+                return;
+            }
+        }
         urb->actual_length = 0;
         urb->status = 0;
         if (urb->type == USBDEVFS_URB_TYPE_CONTROL)
@@ -410,9 +427,11 @@ private:
             pendingIn_.pop_front();
             usbdevfs_urb* urb = held->urb();
             const std::size_t packet = std::min<std::size_t>(answers_.size(), PacketSize);
-            const std::size_t n = std::min<std::size_t>(packet, std::size_t(urb->buffer_length));
-            std::copy_n(answers_.begin(), n, held->buffer->data);
-            note((n < packet ? "frame in overflowing " : "frame in ") + hex(held->buffer->data, n));
+            // A read of no bytes has no buffer: any packet overflows it.
+            const std::size_t n = held->buffer ? std::min<std::size_t>(packet, std::size_t(urb->buffer_length)) : 0;
+            if (n > 0)
+                std::copy_n(answers_.begin(), n, held->buffer->data);
+            note((n < packet ? "frame in overflowing " : "frame in ") + (n > 0 ? hex(held->buffer->data, n) : ""));
             answers_.erase(answers_.begin(), answers_.begin() + std::ptrdiff_t(packet));
             urb->actual_length = int(n);
             if (n < packet)

@@ -5,6 +5,7 @@
 #include "device_ids.h"
 #include "emulated_bus.h"
 #include "frames.h"
+#include "usb_transport.h"
 #include "usbxpress.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <optional>
 #include <cstdlib>
@@ -28,7 +30,8 @@ using kvx::usbtest::EmulatedBus;
 
 // Added out of order, so that the library's order (by port) shows: X on
 // port 2, Y on port 3 with other endpoint addresses, and Z on port 1 with
-// a product id of its own, listed only when KVX340_USB_IDS names it.
+// a product id of its own and a name beyond ASCII, listed only when
+// KVX340_USB_IDS names it.
 enum Emulated { Y, X, Z };
 
 EmulatedBus& bus()
@@ -36,7 +39,7 @@ EmulatedBus& bus()
     static EmulatedBus instance({
         {"KVX-340 Y", 0x10C4, 0xEA61, 0x82, 0x02, 3},
         {"KVX-340 X", 0x10C4, 0xEA61, 0x81, 0x01, 2},
-        {"KVX-340 Z", 0x10C4, 0x8A5E, 0x81, 0x01, 1},
+        {"Achse \u00c4 Z", 0x10C4, 0x8A5E, 0x81, 0x01, 1},
     });
     return instance;
 }
@@ -73,7 +76,10 @@ std::string answerTo(const char* frame)
     return hexOf(answer.data(), answer.size());
 }
 
-enum class Op { Count, String, Open, Close, CloseStale, Write, Read, Queue, Timeouts, Sleep, Unplug, Garbage };
+// EndUnclosed: a program of its own opens the device and ends without
+// closing it.
+enum class Op { Count, String, Open, Close, CloseStale, WriteStale, Write, Read, Queue, Timeouts, Sleep, Unplug, Garbage,
+                EndUnclosed };
 
 struct Step {
     Op op;
@@ -123,7 +129,7 @@ const std::vector<Case>& cases()
           {Op::String, 0, "", 0x06, 0, 5}},
          {}},
         {"OtherProductIdsOnlyWhenNamed", {}, " 10c4:ea61 , 10C4:8A5E",
-         {{Op::Count, 0, "", 0, 3}, {Op::String, 0, "KVX-340 Z"}, {Op::String, 1, "KVX-340 X"},
+         {{Op::Count, 0, "", 0, 3}, {Op::String, 0, "Achse \xc3\x84 Z"}, {Op::String, 1, "KVX-340 X"},
           {Op::String, 0, "8a5e", 0, 0, 4}},
          {}},
         {"MalformedIdsAreIgnored", {}, "10c4-8a5e",
@@ -156,6 +162,39 @@ const std::vector<Case>& cases()
           {Op::Queue, 0, "", 0, 0},
           {Op::Close}},
          joined({OpenX, {std::string("X frame out ") + EnableFrame, "X frame in " + EnableAnswer}, CloseX})},
+        {"QueuedBytesServeAReadWithoutAskingTheDevice", {}, nullptr,
+         {{Op::Count, 0, "", 0, 2},
+          {Op::Open, 0},
+          {Op::Write, 12, EnableFrame, 0, 12},
+          {Op::Read, 5, EnableAnswer.substr(0, 10), 0, 5},
+          {Op::Write, 12, EnableFrame, 0, 12}, // its answer waits on the device
+          {Op::Read, 12, EnableAnswer.substr(10), 0, 7},
+          {Op::Queue, 0, "", 0, 0},
+          {Op::Close}},
+         joined({OpenX,
+                 {std::string("X frame out ") + EnableFrame, "X frame in " + EnableAnswer,
+                  std::string("X frame out ") + EnableFrame},
+                 CloseX})},
+        {"ReadsOfAnySizeAskForOneTransfer", {}, nullptr,
+         {{Op::Count, 0, "", 0, 2},
+          {Op::Open, 0},
+          {Op::Write, 12, EnableFrame, 0, 12},
+          {Op::Read, 0xFFFFFFF0, EnableAnswer, 0, 12}, // the count of packets would overflow
+          {Op::Write, 12, EnableFrame, 0, 12},
+          {Op::Read, 0x80000001, EnableAnswer, 0, 12}, // above INT_MAX
+          {Op::Close}},
+         joined({OpenX,
+                 {std::string("X frame out ") + EnableFrame, "X frame in " + EnableAnswer,
+                  std::string("X frame out ") + EnableFrame, "X frame in " + EnableAnswer},
+                 CloseX})},
+        {"ReadWithNoTimeOutReturnsAtOnce", {.silent = true}, nullptr,
+         {{Op::Count, 0, "", 0, 2},
+          {Op::Timeouts, 0},
+          {Op::Open, 0},
+          {Op::Write, 12, EnableFrame, 0, 12},
+          {Op::Read, 12, "", 0x0D, 0},
+          {Op::Close}},
+         joined({OpenX, {std::string("X frame out ") + EnableFrame}, CloseX})},
         {"ReadWithNothingToComeTimesOut", {.silent = true}, nullptr,
          {{Op::Count, 0, "", 0, 2},
           {Op::Timeouts, 150},
@@ -188,14 +227,17 @@ const std::vector<Case>& cases()
         {"BoundDriverIsDetachedAndGivenBack", {.driverBound = true}, nullptr,
          {{Op::Count, 0, "", 0, 2}, {Op::Open, 0}, {Op::Close}},
          joined({{"X driver detached cp210x"}, OpenX, CloseX, {"X driver attached cp210x"}})},
-        {"InterfaceHeldElsewhereFailsTheOpen", {.heldElsewhere = true}, nullptr,
-         {{Op::Count, 0, "", 0, 2}, {Op::Open, 0, "", 0x08}},
+        {"BoundDriverIsGivenBackByAProgramEndingWithoutClose", {.driverBound = true}, nullptr,
+         {{Op::EndUnclosed, 0}},
+         joined({{"X driver detached cp210x"}, OpenX, {"X release", "X driver attached cp210x"}})},
+        {"InterfaceHeldElsewhereIsBusy", {.heldElsewhere = true}, nullptr,
+         {{Op::Count, 0, "", 0, 2}, {Op::Open, 0, "", 0x13}},
          {}},
         {"RefusedOpenIsAFailedOpenButTheNameIsListed", {.refuseOpen = true}, nullptr,
          {{Op::Count, 0, "", 0, 2}, {Op::String, 0, "KVX-340 X"}, {Op::Open, 0, "", 0x08}},
          {}},
         {"OpenTwiceFailsTheSecond", {}, nullptr,
-         {{Op::Count, 0, "", 0, 2}, {Op::Open, 0}, {Op::Open, 0, "", 0x08}, {Op::Close}},
+         {{Op::Count, 0, "", 0, 2}, {Op::Open, 0}, {Op::Open, 0, "", 0x13}, {Op::Close}},
          joined({OpenX, CloseX})},
         {"NoDeviceNumbersBeyondTheList", {}, nullptr,
          {{Op::Count, 0, "", 0, 2}, {Op::Open, 0xFFFFFFFF, "", 0xFF}, {Op::Open, 2, "", 0xFF}},
@@ -205,8 +247,11 @@ const std::vector<Case>& cases()
           {Op::Garbage},
           {Op::Open, 0},
           {Op::Close},
-          {Op::CloseStale, 0, "", 0x01}},
-         joined({OpenX, CloseX})},
+          {Op::CloseStale, 0, "", 0x01},
+          {Op::Open, 0}, // the device again, under a new handle
+          {Op::WriteStale, 12, EnableFrame, 0x01},
+          {Op::Close}},
+         joined({OpenX, CloseX, OpenX, CloseX})},
     };
     return table;
 }
@@ -229,6 +274,17 @@ private:
     __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct saved_[2] = {};
 };
+
+// A call that never returns would hold the run until CTest's limit: the
+// test program ends at once instead, after the case's name.
+constexpr unsigned StepLimitSeconds = 30;
+
+void onStepLimit(int)
+{
+    static const char said[] = "a library call has not returned after 30 s\n";
+    [[maybe_unused]] const auto written = write(STDERR_FILENO, said, sizeof said - 1);
+    _exit(1);
+}
 
 class UsbLibrary : public testing::TestWithParam<Case> {
 protected:
@@ -258,6 +314,8 @@ TEST_P(UsbLibrary, CallsGiveTheirStatusesAndTheDevicesSeeTheTraffic)
         const Step& step = GetParam().steps[i];
         SCOPED_TRACE("step " + std::to_string(i));
         const auto started = std::chrono::steady_clock::now();
+        std::signal(SIGALRM, onStepLimit);
+        alarm(StepLimitSeconds);
         uint32_t count = 0xDEAD;
         switch (step.op) {
         case Op::Count:
@@ -290,6 +348,18 @@ TEST_P(UsbLibrary, CallsGiveTheirStatusesAndTheDevicesSeeTheTraffic)
         case Op::CloseStale:
             EXPECT_EQ(SI_Close(stale), step.status);
             break;
+        case Op::WriteStale: {
+            std::vector<uint8_t> frame = bytesOf(step.text);
+            EXPECT_EQ(SI_Write(stale, frame.data(), step.arg, &count, nullptr), step.status);
+            break;
+        }
+        case Op::EndUnclosed: {
+            kvx::usb::UsbTransport program;
+            void* opened = nullptr;
+            EXPECT_EQ(program.getNumDevices(&count), 0);
+            EXPECT_EQ(program.open(step.arg, &opened), 0);
+            break;
+        }
         case Op::Write: {
             std::vector<uint8_t> frame = bytesOf(step.text);
             EXPECT_EQ(SI_Write(handle, frame.data(), step.arg, &count, nullptr), step.status);
@@ -339,6 +409,7 @@ TEST_P(UsbLibrary, CallsGiveTheirStatusesAndTheDevicesSeeTheTraffic)
             break;
         }
         }
+        alarm(0);
         // No call waits longer than its time-out, with some room for a busy machine.
         if (step.op != Op::Sleep) {
             EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(readTimeout + 700));
