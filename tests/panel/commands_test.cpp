@@ -303,7 +303,7 @@ TEST_F(Commands, ScreenReaderPressOnStopAndZeroReachesTheFrames)
         ASSERT_NE(actions, nullptr);
         actions->doAction(QAccessibleActionInterface::pressAction());
         EXPECT_EQ(tickCommandByte(), bit + 8);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 30000));
         EXPECT_EQ(tickCommandByte(), 8);
     }
     // A mouse press on STOP is held by the mouse alone, not released with the button's animation.
@@ -320,7 +320,7 @@ TEST_F(Commands, ScreenReaderPressOnStopAndZeroReachesTheFrames)
     press(panel.Command2);
     press(panel.Command1);
     EXPECT_EQ(tickCommandByte(), 2 + 4 + 8);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 30000));
     // The mouse takes over a press that the animation started.
     press(panel.Command1);
     mouse(panel.Command1, QEvent::MouseButtonPress, Qt::LeftButton);
