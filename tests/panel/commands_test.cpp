@@ -282,7 +282,7 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
 TEST_F(Commands, LosingTheKeyboardEndsEveryCommandAKeyHolds)
 {
     panel.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
     panel.Text2->setText(QStringLiteral("3"));
     key(panel.Text2, QEvent::KeyPress, Qt::Key_Return);
     panel.Command2->setFocus();
@@ -310,14 +310,14 @@ TEST_F(Commands, LosingTheKeyboardForgetsTheKeys)
     throughWindow = true;
     const auto loseAndRegainTheKeyboard = [&] {
         panel.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
         key(panel.Command2, QEvent::KeyPress, Qt::Key_Space);
         ASSERT_EQ(state.ZeroFlag, 4);
         QWindowSystemInterface::handleWindowActivated(nullptr);
         QCoreApplication::processEvents();
         ASSERT_EQ(state.ZeroFlag, 0);
         panel.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
     };
     loseAndRegainTheKeyboard();
     key(panel.Command1, QEvent::KeyPress, Qt::Key_Space);
