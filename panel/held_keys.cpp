@@ -44,6 +44,7 @@ void HeldKeys::releaseAll()
 {
     while (!held_.empty())
         release(held_.begin()->first);
+    lastRelease_.clear();
 }
 
 bool HeldKeys::onPanel(QObject* watched) const
@@ -55,18 +56,53 @@ bool HeldKeys::onPanel(QObject* watched) const
     return false;
 }
 
+bool HeldKeys::isLateRepeat(const QKeyEvent* press)
+{
+    const auto found = lastRelease_.find(sameKey(press->key()));
+    if (found == lastRelease_.end() || press->isAutoRepeat())
+        return false;
+    if (press->timestamp() == found->second)
+        return true;
+    lastRelease_.erase(found); // a fresh press
+    return false;
+}
+
+// A timestamp of 0 is none: an event the program made itself pairs with
+// nothing.
+void HeldKeys::noteRelease(const QKeyEvent* release)
+{
+    const int key = sameKey(release->key());
+    if (release->isAutoRepeat() || release->timestamp() == 0)
+        return;
+    if (isHeld(key) || lastRelease_.count(key))
+        lastRelease_[key] = release->timestamp();
+}
+
 // A key event passes here once for every object it travels through on its
 // way (the window, then each widget up from the focus); only the first
-// final release finds the key still held.
+// final release finds the key still held. A late repeat is taken on the
+// first object it reaches and sent on from there as the repeat it is,
+// which only the panel sees.
 bool HeldKeys::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyRelease)
+        noteRelease(key);
+    else if (isLateRepeat(key)) {
+        QKeyEvent repeat(QEvent::KeyPress, key->key(), key->modifiers(), key->nativeScanCode(),
+                         key->nativeVirtualKey(), key->nativeModifiers(), key->text(), true, key->count(),
+                         key->device());
+        repeat.setTimestamp(key->timestamp());
+        QCoreApplication::sendEvent(watched, &repeat);
+        return true;
+    }
+    const bool repeating = lastRelease_.count(sameKey(key->key())) != 0;
+    if (key->isAutoRepeat() && (isHeld(key->key()) || repeating))
+        return !onPanel(watched);
     if (!isHeld(key->key()))
         return false;
-    if (key->isAutoRepeat())
-        return !onPanel(watched);
     if (event->type() == QEvent::KeyRelease)
         release(key->key());
     return false;

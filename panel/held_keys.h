@@ -5,12 +5,19 @@
 // held by a key ends at once. While a key is held, windows other than the
 // panel (a refusal box) do not see its auto-repeats: they would press the
 // box's buttons or close it before it can be read.
+//
+// An X server repeats a held key as a release and a press with one
+// timestamp; Qt flags the pair as a repeat only when the press is already
+// queued as it reads the release. A press of a key this object held, with
+// the timestamp of that key's last release, is therefore handed on as the
+// repeat it is, wherever it lands.
 #pragma once
 
 #include <QObject>
 #include <functional>
 #include <map>
 
+class QKeyEvent;
 class QWidget;
 
 namespace kvx {
@@ -27,6 +34,7 @@ public:
     bool isHeld(int key) const;
     // Ends what the key holds, if anything.
     void release(int key);
+    // Ends what every key holds and forgets the keys.
     void releaseAll();
 
 protected:
@@ -34,9 +42,14 @@ protected:
 
 private:
     bool onPanel(QObject* watched) const;
+    bool isLateRepeat(const QKeyEvent* press);
+    void noteRelease(const QKeyEvent* release);
 
     QWidget* panel_;
     std::map<int, std::function<void()>> held_;
+    // The timestamp of the last release of each key held since its last
+    // fresh press.
+    std::map<int, unsigned long> lastRelease_;
 };
 
 } // namespace kvx

@@ -31,8 +31,10 @@ def running(program, **variables):
             process.wait()
 
 
-def wait_for(probe, what, timeout=20.0):
-    """Polls probe() until it returns something truthy; fails after timeout."""
+def wait_for(probe, what, timeout=60.0):
+    """Polls probe() until it returns something truthy; fails after timeout.
+    The bounds are generous: a loaded machine answers late, and a wait ends
+    as soon as the probe holds."""
     deadline = time.monotonic() + timeout
     while True:
         try:
@@ -46,7 +48,7 @@ def wait_for(probe, what, timeout=20.0):
         time.sleep(0.2)
 
 
-def application(name=APPLICATION, timeout=20.0):
+def application(name=APPLICATION, timeout=60.0):
     def probe():
         for app in pyatspi.Registry.getDesktop(0):
             if app is not None and app.name == name:
@@ -71,7 +73,7 @@ def showing(node):
     return node.getState().contains(pyatspi.STATE_SHOWING)
 
 
-def find(root, role_name, name=None, timeout=20.0):
+def find(root, role_name, name=None, timeout=60.0):
     """The first element below root with this role (and name, if given) that is showing."""
 
     def probe():
@@ -83,7 +85,7 @@ def find(root, role_name, name=None, timeout=20.0):
     return wait_for(probe, f"{role_name} {name!r}", timeout)
 
 
-def window(app, title, timeout=20.0):
+def window(app, title, timeout=60.0):
     """A top-level window of the application by its title, once it is showing."""
 
     def probe():

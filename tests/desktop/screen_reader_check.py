@@ -14,7 +14,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 
 import atspi_client as atspi
 
@@ -38,14 +37,17 @@ def check_stop_from_the_keyboard(panel, log, failures):
     stop = atspi.find(panel, "push button", "STOP")
     stop.queryComponent().grabFocus()
     atspi.wait_for(lambda: stop.getState().contains(atspi.pyatspi.STATE_FOCUSED), "STOP to have the focus")
+    def commands():
+        with open(log) as lines:
+            return [line.split()[-1] for line in lines if line.startswith("SI_Write 0 command")]
+
     subprocess.run(["xdotool", "keydown", "space"], check=True)
-    time.sleep(0.5)
+    try:
+        # Held until a tick, however late, has carried it.
+        atspi.wait_for(lambda: "0a" in commands(), "a stop in the frames", timeout=30)
+    except AssertionError:
+        failures.append(f"Space held on STOP sent no stop; the commands were {commands()}")
     subprocess.run(["xdotool", "keyup", "space"], check=True)
-    time.sleep(0.3)
-    with open(log) as lines:
-        commands = [line.split()[-1] for line in lines if line.startswith("SI_Write 0 command")]
-    if "0a" not in commands:
-        failures.append(f"Space held on STOP sent no stop; the commands were {commands}")
 
 
 def check_both_windows(program, failures):

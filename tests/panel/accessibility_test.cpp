@@ -156,6 +156,12 @@ TEST_F(Accessibility, OneNoticePerChangeAndNoneWhileTheStateStays)
     EXPECT_EQ(spokenNotice()->text(QAccessible::Name), "Busy: busy");
     tick(StatusBit::Busy);
     EXPECT_EQ(timesSpoken(), 1) << "Reverse is not spoken";
+    for (const uint8_t activeHigh : {StatusBit::ActiveHigh, uint8_t(0)}) {
+        recorder.clear();
+        tick(StatusBit::Busy | activeHigh);
+        EXPECT_EQ(descriptionNotices(panel.Command3), 1);
+        EXPECT_EQ(timesSpoken(), 0) << "Act Hi is not spoken";
+    }
 }
 
 // The readout is handed a text only when it changes: a screen reader hears

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QWindow>
 
 using namespace kvx;
 
@@ -19,12 +20,33 @@ class Commands : public kvx::test::PanelTest {
 protected:
     Commands() { open(); }
 
+    // Straight to the widget, or (throughWindow) as the platform delivers a
+    // key: to the target's window, which hands it to its focus widget.
     void key(QWidget* target, QEvent::Type type, int code, bool autoRepeat = false,
              Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
+        if (throughWindow) {
+            windowKey(target, type, code, autoRepeat, ++keyTime, modifiers);
+            return;
+        }
         QKeyEvent event(type, code, modifiers, QString(), autoRepeat);
         QApplication::sendEvent(target, &event);
     }
+
+    void windowKey(QWidget* target, QEvent::Type type, int code, bool autoRepeat, ulong timestamp,
+                   Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        target->setFocus();
+        QWindow* window = target->window()->windowHandle();
+        ASSERT_NE(window, nullptr);
+        QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::SynchronousDelivery>(
+            window, timestamp, type, code, modifiers, QString(), autoRepeat);
+    }
+
+    bool throughWindow = false;
+    ulong keyTime = 1000;
+
+    void enterHeldWithAutoRepeat();
 
     void mouse(QWidget* target, QEvent::Type type, Qt::MouseButton button, QPoint at = {5, 5})
     {
@@ -98,6 +120,15 @@ TEST_F(Commands, SecondPressOfADoubleClickIsAMouseDown)
 }
 
 TEST_F(Commands, EnterHeldWithAutoRepeatKeepsGoAndRecomputesFromTheShownText)
+{
+    for (const bool window : {false, true}) {
+        throughWindow = window;
+        SCOPED_TRACE(window ? "through the window" : "to the widget");
+        enterHeldWithAutoRepeat();
+    }
+}
+
+void Commands::enterHeldWithAutoRepeat()
 {
     state.Demultiplication = 200;
     state.JogModeFlag = 16;
@@ -209,28 +240,34 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
         {"Escape, released in another window", panel.Text2, Qt::Key_Escape, &MotionState::StopFlag, 2,
          &otherWindow},
     };
-    for (const Case& c : cases) {
-        state.JogModeFlag = 16;
-        panel.Slider1->setValue(700);
-        panel.Text2->setText(QStringLiteral("5"));
-        c.focus->setFocus();
-        key(c.focus, QEvent::KeyPress, c.code);
-        EXPECT_EQ(state.*c.flag, c.value) << c.name;
-        EXPECT_EQ(tickCommandByte(), (c.value == 2 ? 2 : 16 + 4) + 8) << c.name;
-        if (c.value == 2) {
-            EXPECT_EQ(panel.Slider1->value(), 0) << c.name;
+    otherWindow.show();
+    panel.activateWindow();
+    for (const Case& c : cases)
+        for (const bool window : {false, true}) {
+            throughWindow = window;
+            SCOPED_TRACE(window ? "through the window" : "to the widget");
+            state.JogModeFlag = 16;
+            panel.Slider1->setValue(700);
+            panel.Text2->setText(QStringLiteral("5"));
+            c.focus->setFocus();
+            key(c.focus, QEvent::KeyPress, c.code);
+            EXPECT_EQ(state.*c.flag, c.value) << c.name;
+            EXPECT_EQ(tickCommandByte(), (c.value == 2 ? 2 : 16 + 4) + 8) << c.name;
+            if (c.value == 2) {
+                EXPECT_EQ(panel.Slider1->value(), 0) << c.name;
+            }
+            panel.Slider1->setValue(700);
+            QWidget* releasedOn = c.releasedOn ? c.releasedOn : c.focus;
+            key(releasedOn, QEvent::KeyRelease, c.code, true);
+            key(releasedOn, QEvent::KeyPress, c.code, true);
+            EXPECT_EQ(state.*c.flag, c.value) << c.name << ": auto-repeat";
+            EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": auto-repeat pressed again";
+            key(releasedOn, QEvent::KeyRelease, c.code);
+            EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
+            EXPECT_EQ(tickCommandByte() & 0x0F, 8) << c.name;
+            EXPECT_EQ(panel.Text2->text(), QLatin1String("5")) << c.name;
         }
-        panel.Slider1->setValue(700);
-        QWidget* releasedOn = c.releasedOn ? c.releasedOn : c.focus;
-        key(releasedOn, QEvent::KeyRelease, c.code, true);
-        key(releasedOn, QEvent::KeyPress, c.code, true);
-        EXPECT_EQ(state.*c.flag, c.value) << c.name << ": auto-repeat";
-        EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": auto-repeat pressed again";
-        key(releasedOn, QEvent::KeyRelease, c.code);
-        EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
-        EXPECT_EQ(tickCommandByte() & 0x0F, 8) << c.name;
-        EXPECT_EQ(panel.Text2->text(), QLatin1String("5")) << c.name;
-    }
+    throughWindow = false;
     for (QPushButton* button : {panel.Command1, panel.Command2})
         for (int code : {Qt::Key_Return, Qt::Key_Enter}) {
             button->setFocus();
@@ -245,7 +282,7 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
 TEST_F(Commands, LosingTheKeyboardEndsEveryCommandAKeyHolds)
 {
     panel.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
     panel.Text2->setText(QStringLiteral("3"));
     key(panel.Text2, QEvent::KeyPress, Qt::Key_Return);
     panel.Command2->setFocus();
@@ -263,6 +300,83 @@ TEST_F(Commands, LosingTheKeyboardEndsEveryCommandAKeyHolds)
     EXPECT_EQ(tickCommandByte(), 8 + 64);
     mouse(panel.Command7, QEvent::MouseButtonRelease, Qt::LeftButton);
     EXPECT_EQ(state.RelativeFlag, 0);
+}
+
+// Released and forgotten: once the keyboard is back, Space is STOP's own
+// and a late release of the Space that held ZERO lets go of nothing, not
+// even of ZERO held by the mouse since.
+TEST_F(Commands, LosingTheKeyboardForgetsTheKeys)
+{
+    throughWindow = true;
+    const auto loseAndRegainTheKeyboard = [&] {
+        panel.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
+        key(panel.Command2, QEvent::KeyPress, Qt::Key_Space);
+        ASSERT_EQ(state.ZeroFlag, 4);
+        QWindowSystemInterface::handleWindowActivated(nullptr);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(state.ZeroFlag, 0);
+        panel.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
+    };
+    loseAndRegainTheKeyboard();
+    key(panel.Command1, QEvent::KeyPress, Qt::Key_Space);
+    EXPECT_EQ(tickCommandByte(), 2 + 8);
+    key(panel.Command1, QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_EQ(tickCommandByte(), 8);
+
+    loseAndRegainTheKeyboard();
+    mouse(panel.Command2, QEvent::MouseButtonPress, Qt::LeftButton);
+    key(panel.Command2, QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_EQ(state.ZeroFlag, 4);
+    mouse(panel.Command2, QEvent::MouseButtonRelease, Qt::LeftButton);
+    EXPECT_EQ(state.ZeroFlag, 0);
+}
+
+// The X server repeats a held key as a release and a press with one
+// timestamp. When the press comes late, neither is flagged as a repeat:
+// the pair is still a repeat, in the refusal box and on the panel. Enter
+// held over an entry its first repeat refuses, through the windows.
+TEST_F(Commands, LateRepeatOfAHeldKeyIsNoNewPress)
+{
+    state.Demultiplication = 3;
+    QWidget box;
+    auto* boxButton = new QPushButton(QStringLiteral("OK"), &box);
+    boxButton->setAutoDefault(true);
+    int boxClicks = 0;
+    QObject::connect(boxButton, &QPushButton::clicked, [&] { ++boxClicks; });
+    box.show();
+
+    for (const bool late : {false, true}) {
+        SCOPED_TRACE(late ? "press late" : "press in time");
+        shownMessages.clear();
+        const auto repeat = [&](QWidget* target) {
+            ++keyTime;
+            windowKey(target, QEvent::KeyRelease, Qt::Key_Return, !late, keyTime);
+            windowKey(target, QEvent::KeyPress, Qt::Key_Return, !late, keyTime);
+        };
+        panel.showMessage = [&](const QString& text) {
+            shownMessages << text;
+            repeat(boxButton);
+        };
+        panel.Text2->setText(QStringLiteral("357913941.166"));
+        windowKey(panel.Text2, QEvent::KeyPress, Qt::Key_Return, false, ++keyTime);
+        ASSERT_EQ(state.GoFlag, 1);
+        // The first repeat refuses the entry now shown; the box takes the next.
+        windowKey(panel.Text2, QEvent::KeyRelease, Qt::Key_Return, true, ++keyTime);
+        windowKey(panel.Text2, QEvent::KeyPress, Qt::Key_Return, true, keyTime);
+        repeat(panel.Text2);
+        repeat(panel.Text2);
+        windowKey(panel.Text2, QEvent::KeyRelease, Qt::Key_Return, false, ++keyTime);
+        EXPECT_EQ(shownMessages.size(), 1);
+        EXPECT_EQ(boxClicks, 0);
+        EXPECT_EQ(state.GoFlag, 0);
+    }
+    // A new press, a moment later, is one.
+    panel.Text2->setText(QStringLiteral("2"));
+    windowKey(panel.Text2, QEvent::KeyPress, Qt::Key_Return, false, ++keyTime);
+    EXPECT_EQ(state.GoFlag, 1);
+    windowKey(panel.Text2, QEvent::KeyRelease, Qt::Key_Return, false, ++keyTime);
 }
 
 // Escape held while a mouse press is refused: the box neither closes on
@@ -303,7 +417,7 @@ TEST_F(Commands, ScreenReaderPressOnStopAndZeroReachesTheFrames)
         ASSERT_NE(actions, nullptr);
         actions->doAction(QAccessibleActionInterface::pressAction());
         EXPECT_EQ(tickCommandByte(), bit + 8);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 30000));
         EXPECT_EQ(tickCommandByte(), 8);
     }
     // A mouse press on STOP is held by the mouse alone, not released with the button's animation.
@@ -320,7 +434,7 @@ TEST_F(Commands, ScreenReaderPressOnStopAndZeroReachesTheFrames)
     press(panel.Command2);
     press(panel.Command1);
     EXPECT_EQ(tickCommandByte(), 2 + 4 + 8);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return state.StopFlag + state.ZeroFlag == 0; }, 30000));
     // The mouse takes over a press that the animation started.
     press(panel.Command1);
     mouse(panel.Command1, QEvent::MouseButtonPress, Qt::LeftButton);

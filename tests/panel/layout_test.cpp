@@ -232,7 +232,7 @@ TEST_F(Layout, TabMovesFocusInTheFormsOrder)
 {
     open();
     panel.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
     ASSERT_EQ(QApplication::focusWidget(), panel.cmdExit);
     QStringList visited;
     for (int i = 0; i < 15; ++i) {

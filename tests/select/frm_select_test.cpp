@@ -52,7 +52,7 @@ struct SelectDialog : ::testing::Test {
     void activate()
     {
         QApplication::setActiveWindow(dialog.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get(), 30000));
     }
 
     void typeOverDevice(const QString& text)
@@ -200,7 +200,7 @@ TEST_F(SelectDialog, OnlyAChoiceFromTheListSelectsAnEntry)
     const auto downKey = [this] { QTest::keyClick(dialog->cmbDevice, Qt::Key_Down); };
     const auto openList = [this] {
         dialog->cmbDevice->showPopup();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog->cmbDevice->view()->window()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog->cmbDevice->view()->window(), 30000));
     };
     const auto escapeList = [this] { QTest::keyClick(dialog->cmbDevice->view(), Qt::Key_Escape); };
     const auto clickSecondRow = [this] {
