@@ -2,10 +2,7 @@
 #include "console_interrupts.h"
 #include "ctl_options.h"
 #include "ctl_session.h"
-#if __has_include("doctor.h")
 #include "doctor.h"
-#define KVX_HAS_DOCTOR
-#endif
 #include "usb_library_choice.h"
 
 #include <QCoreApplication>
@@ -58,7 +55,6 @@ int main(int argc, char** argv)
     }
 
     const Request& request = parsed.request;
-#ifdef KVX_HAS_DOCTOR
     if (request.steps.front().command == Command::Doctor) {
         DoctorRequest doctor;
         doctor.json = request.json;
@@ -67,7 +63,6 @@ int main(int argc, char** argv)
         doctor.appDir = QCoreApplication::applicationDirPath();
         return printed(out, runDoctor(doctor, out, err));
     }
-#endif
 
     const QString appDir = QCoreApplication::applicationDirPath();
     const auto link = request.simulator ? kvx::simulatorUsbLibrary(appDir) : kvx::hardwareUsbLibrary(appDir);

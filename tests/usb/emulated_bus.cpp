@@ -228,12 +228,14 @@ private:
             return;
         case USBDEVFS_GETDRIVER: {
             auto* driver = resolved<usbdevfs_getdriver>(client, data);
+            // An interface another program claimed shows usbfs as its driver.
+            const char* name = driverBound_ ? SerialDriver : faults_.heldElsewhere ? "usbfs" : nullptr;
             if (gone())
                 fail(client, ENODEV);
-            else if (!driverBound_ || !driver)
+            else if (!name || !driver)
                 fail(client, ENODATA);
             else {
-                std::snprintf(driver->driver, sizeof driver->driver, "%s", SerialDriver);
+                std::snprintf(driver->driver, sizeof driver->driver, "%s", name);
                 succeed(client);
             }
             return;
@@ -523,9 +525,11 @@ EmulatedBus::EmulatedBus(const std::vector<ControllerIdentity>& controllers, con
         std::snprintf(record, sizeof record,
                       "P: /devices/usb1/1-%d\nN: bus/usb/001/%03d\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
                       "E: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=%03d\nE: DEVNAME=%s\nA: busnum=1\\n\n"
-                      "A: devnum=%d\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\nA: serial=%s\\n\n"
+                      "A: devnum=%d\\n\nA: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bConfigurationValue=1\\n\n"
+                      "A: speed=12\\n\nA: serial=%s\\n\n"
                       "A: product=%s\\n\nA: manufacturer=%s\\n\nH: descriptors=%s\n",
-                      identity.port, devnum, devnum, node, devnum, identity.serial.c_str(), ProductString,
+                      identity.port, devnum, devnum, node, devnum, unsigned(identity.vendor), unsigned(identity.product),
+                      identity.serial.c_str(), ProductString,
                       ManufacturerString, hex(d.data(), d.size()).c_str());
         umockdev_testbed_add_from_string(testbed_->bed, record, nullptr);
         devices_.push_back(std::move(device));

@@ -8,6 +8,10 @@
 
 #include "axis_model.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -65,6 +69,25 @@ private:
     struct Testbed;
     std::unique_ptr<Testbed> testbed_;
     std::vector<std::unique_ptr<Device>> devices_;
+};
+
+// Root opens any file whatever its mode: while it lives, this thread (which
+// makes the library's calls) sets aside the capabilities that let it, as an
+// ordinary user never has them.
+class WithoutFileModeOverride {
+public:
+    WithoutFileModeOverride()
+    {
+        syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        syscall(SYS_capset, &header_, lowered);
+    }
+    ~WithoutFileModeOverride() { syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
 };
 
 // The environment a program needs to see the bus: umockdev's preload in

@@ -9,9 +9,6 @@
 #include "usbxpress.h"
 
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -27,6 +24,7 @@ namespace {
 using kvx::usbtest::ControllerFaults;
 using kvx::usbtest::ControllerIdentity;
 using kvx::usbtest::EmulatedBus;
+using kvx::usbtest::WithoutFileModeOverride;
 
 // Added out of order, so that the library's order (by port) shows: X on
 // port 2, Y on port 3 with other endpoint addresses, and Z on port 1 with
@@ -255,25 +253,6 @@ const std::vector<Case>& cases()
     };
     return table;
 }
-
-// Root opens any file whatever its mode: while it lives, this thread (which
-// makes the library's calls) sets aside the capabilities that let it, as an
-// ordinary user never has them.
-class WithoutFileModeOverride {
-public:
-    WithoutFileModeOverride()
-    {
-        syscall(SYS_capget, &header_, saved_);
-        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        syscall(SYS_capset, &header_, lowered);
-    }
-    ~WithoutFileModeOverride() { syscall(SYS_capset, &header_, saved_); }
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2] = {};
-};
 
 // A call that never returns would hold the run until CTest's limit: the
 // test program ends at once instead, after the case's name.

@@ -1,0 +1,193 @@
+#include "doctor_link.h"
+
+#include "controller_choice.h"
+#include "ctl_session.h"
+#include "device_list.h"
+#include "exchange.h"
+#include "frames.h"
+#include "usbxpress.h"
+
+#include <QFileInfo>
+#include <QLibrary>
+#include <thread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace kvx::ctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* Functions[] = {"SI_GetNumDevices", "SI_GetProductString", "SI_Open",
+                                     "SI_Close",         "SI_Read",             "SI_Write",
+                                     "SI_SetTimeouts",   "SI_GetTimeouts",      "SI_CheckRXQueue"};
+
+// The file a function of the loaded library lives in, as the loader found it.
+QString fileOf(QFunctionPointer function)
+{
+#ifdef Q_OS_WIN
+    HMODULE module = nullptr;
+    wchar_t path[MAX_PATH];
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(function), &module) ||
+        !GetModuleFileNameW(module, path, MAX_PATH))
+        return {};
+    return QString::fromWCharArray(path);
+#else
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(function), &info) || !info.dli_fname)
+        return {};
+    const QString file = QFile::decodeName(info.dli_fname);
+    const QString real = QFileInfo(file).canonicalFilePath();
+    return real.isEmpty() ? file : real;
+#endif
+}
+
+QString fixForMissing(LibrarySource source)
+{
+    switch (source) {
+    case LibrarySource::Vendor:
+        return QStringLiteral("install the vendor's USBXpress library: SiUSBXp.dll beside kvx340ctl.exe or in "
+                              "the Windows system folder");
+    case LibrarySource::Simulator:
+        return QStringLiteral("reinstall kvx340-sim, whose library this is");
+    case LibrarySource::Bundled:
+        break;
+    }
+    return QStringLiteral("reinstall kvx340, whose own library this is");
+}
+
+QString statusText(int status) { return QStringLiteral("0x%1").arg(status & 0xFFFF, 2, 16, QLatin1Char('0')); }
+
+QString milliseconds(Clock::duration span)
+{
+    return QString::number(std::chrono::duration<double, std::milli>(span).count(), 'f', 1) + QStringLiteral(" ms");
+}
+
+// The controllers asked for: every one, or the one -d names as every other
+// command would choose it.
+std::vector<uint32_t> chosenDevices(const QStringList& products, const QString& wanted, QString& refusal)
+{
+    std::vector<uint32_t> chosen;
+    if (wanted.isEmpty()) {
+        for (uint32_t n = 0; n < uint32_t(products.size()); ++n)
+            chosen.push_back(n);
+        return chosen;
+    }
+    const ControllerChoice choice = chooseController(products, wanted);
+    if (choice.device)
+        chosen.push_back(*choice.device);
+    refusal = choice.error;
+    return chosen;
+}
+
+// One exchange as `status` makes it: the enable bit, nothing else requested,
+// the sliders at their design values.
+bool exchangeOnce(UsbLink& link, MotionState& state, QString& failure)
+{
+    const TickResult result = runExchange(state, SliderValues{}, 0, link);
+    failure = result.failureMessage;
+    return !result.failed;
+}
+
+Finding exchangeWith(UsbLink& link, uint32_t device, const QString& product, const ExchangeCheck& check)
+{
+    const QString who = QStringLiteral("%1 \"%2\"").arg(device).arg(product);
+    MotionState state;
+    if (!openDevice(link, state, device)) {
+        if (state.LinkStatus == SiStatus::DeviceBusy || check.heldElsewhere.contains(product))
+            return {QStringLiteral("exchange"), Verdict::Problem, who + QStringLiteral(": in use by another program"),
+                    QStringLiteral("end the program that holds it (kvx340, kvx340ctl or another) and try again")};
+        return {QStringLiteral("exchange"), Verdict::Problem,
+                QStringLiteral("%1: the open failed (status %2)").arg(who, statusText(state.LinkStatus)),
+                QStringLiteral("mend what the lines above report; else unplug and replug the controller")};
+    }
+    state.EnableFlag = CommandBit::Enable;
+    QString failure;
+    const Clock::time_point first = Clock::now();
+    bool exchanged = exchangeOnce(link, state, failure);
+    const Clock::duration exchangeTime = Clock::now() - first;
+    // The panel's period kept for a while: its timer fires every 30 ms.
+    int periods = 0;
+    Clock::time_point last = first;
+    for (Clock::time_point next = first + std::chrono::milliseconds(ExchangePeriodMs);
+         exchanged && next - first <= check.span; next += std::chrono::milliseconds(ExchangePeriodMs)) {
+        std::this_thread::sleep_until(next);
+        last = Clock::now();
+        exchanged = exchangeOnce(link, state, failure);
+        ++periods;
+    }
+    const int16_t closeStatus = link.SI_Close(state.DeviceHandle);
+    if (!exchanged)
+        return {QStringLiteral("exchange"), Verdict::Problem,
+                QStringLiteral("%1: opened, then the exchange failed: %2").arg(who, failure),
+                QStringLiteral("check the cable and the controller's power; send this report to the developers")};
+    const QString kept = QStringLiteral("%1 exchanges in %2 s, period %3")
+                             .arg(periods + 1)
+                             .arg(QString::number(std::chrono::duration<double>(last - first).count(), 'f', 2),
+                                  periods ? milliseconds((last - first) / periods) : QStringLiteral("-"));
+    if (closeStatus != SiStatus::Success)
+        return {QStringLiteral("exchange"), Verdict::Problem,
+                QStringLiteral("%1: exchange %2, %3; the close failed (status %4)")
+                    .arg(who, milliseconds(exchangeTime), kept, statusText(closeStatus)),
+                QStringLiteral("unplug and replug the controller")};
+    return {QStringLiteral("exchange"), Verdict::Ok,
+            QStringLiteral("%1: open, exchange %2, %3, close").arg(who, milliseconds(exchangeTime), kept), {}};
+}
+
+} // namespace
+
+Finding libraryFinding(const LibraryChoice& choice)
+{
+    QLibrary library(choice.name);
+    if (!library.load())
+        return {QStringLiteral("library"), Verdict::Problem,
+                QStringLiteral("%1 cannot be loaded: %2").arg(choice.displayName, library.errorString()),
+                fixForMissing(choice.source)};
+    QStringList missing;
+    for (const char* function : Functions)
+        if (!library.resolve(function))
+            missing << QLatin1String(function);
+    const QString file = fileOf(library.resolve(Functions[0]));
+    if (!missing.isEmpty())
+        return {QStringLiteral("library"), Verdict::Problem,
+                QStringLiteral("%1 loaded from %2 lacks %3").arg(choice.displayName, file, missing.join(QStringLiteral(", "))),
+                fixForMissing(choice.source)};
+    return {QStringLiteral("library"), Verdict::Ok,
+            QStringLiteral("%1 loaded from %2").arg(choice.displayName, file), {}};
+}
+
+Findings exchangeFindings(UsbLink& link, const ExchangeCheck& check)
+{
+    try {
+        MotionState listingState;
+        const DeviceListing listing = listDevices(link, listingState);
+        if (!listing.counted)
+            return {{QStringLiteral("exchange"), Verdict::Problem,
+                     QStringLiteral("the library could not count the controllers (status %1)")
+                         .arg(statusText(listingState.LinkStatus)),
+                     {}}};
+        if (listing.entries.isEmpty())
+            return {{QStringLiteral("exchange"), Verdict::Problem, QStringLiteral("the library finds no controller"),
+                     QStringLiteral("mend what the lines above report")}};
+        QString refusal;
+        const std::vector<uint32_t> chosen = chosenDevices(listing.entries, check.device, refusal);
+        if (chosen.empty())
+            return {{QStringLiteral("exchange"), Verdict::Problem,
+                     refusal.section(QLatin1Char('\n'), 0, 0) + QStringLiteral("; there are: %1")
+                         .arg(listing.entries.join(QStringLiteral(", "))),
+                     QStringLiteral("name one by its product string, or by its number as -d '#N'")}};
+        Findings findings;
+        for (uint32_t device : chosen)
+            findings.push_back(exchangeWith(link, device, listing.entries[int(device)], check));
+        return findings;
+    } catch (const LinkUnavailable& missing) {
+        return {{QStringLiteral("exchange"), Verdict::Problem, QString::fromStdString(missing.what()), {}}};
+    }
+}
+
+} // namespace kvx::ctl
