@@ -17,6 +17,9 @@ using namespace kvx::ctl;
 namespace {
 
 constexpr uint8_t Busy = StatusBit::Busy;
+// Every wait ends as soon as its condition holds; the bound only names a
+// hang, and a loaded machine meets it.
+constexpr int WaitBoundMs = 30000;
 
 class SessionTest : public ::testing::Test {
 protected:
@@ -32,7 +35,7 @@ protected:
         EXPECT_EQ(parsed.kind, Parsed::Kind::Run) << parsed.text.toStdString();
         session = std::make_unique<Session>(link, parsed.request, outStream, errStream);
         if (session->start()) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended() || (until && until()); }, 5000));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended() || (until && until()); }, WaitBoundMs));
         }
         return session->exitStatus();
     }
@@ -104,8 +107,9 @@ TEST_F(SessionTest, ControllerChosenByProductStringFirstThenNumber)
         EXPECT_EQ(run(QStringLiteral("status -d ") + QLatin1String(c.device)), c.exit) << c.device;
         EXPECT_EQ(err, QLatin1String(c.err)) << c.device;
         EXPECT_EQ(link.calls.contains(QStringLiteral("SI_Open")), c.exit == ExitStatus::Done) << c.device;
-        if (c.exit == ExitStatus::Done)
+        if (c.exit == ExitStatus::Done) {
             EXPECT_EQ(link.openedDevice, c.opened) << c.device;
+        }
     }
     // A product string that is also a number in range: "#N" names the
     // other one, plain digits the product.
@@ -189,7 +193,7 @@ TEST_F(SessionTest, InterruptedMoveSendsStopBeforeTheClose)
     link.statusFrames.clear();
     link.answer(200, Busy);
     link.answer(210, 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended(); }, WaitBoundMs));
     EXPECT_EQ(session->exitStatus(), 130);
     const std::vector<int> bytes = commandBytes();
     EXPECT_EQ(bytes.back(), 2 | 8 | 32); // STOP, in the position mode the click chose
@@ -202,7 +206,7 @@ TEST_F(SessionTest, SecondInterruptClosesAtOnce)
     link.answer(0, Busy); // busy for good: STOP alone would wait 2 s
     EXPECT_EQ(run(QStringLiteral("jog 100 --for 10"), [&] { return link.written.size() >= 2; }), ExitStatus::Done);
     session->interrupt(143);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (link.written.back()[3] & CommandBit::Stop) != 0; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (link.written.back()[3] & CommandBit::Stop) != 0; }, WaitBoundMs));
     session->interrupt(130);
     EXPECT_TRUE(session->ended());
     EXPECT_EQ(session->exitStatus(), 143);
@@ -277,18 +281,20 @@ TEST_F(SessionTest, WaysOutWhileTheAxisMayMoveSendStopBeforeTheClose)
                 session->interrupt(130);
             return true;
         });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended(); }, 5000)) << c.line.toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended(); }, WaitBoundMs)) << c.line.toStdString();
         outStream.setString(&out);
-        if (c.act == Act::Nothing)
+        if (c.act == Act::Nothing) {
             EXPECT_EQ(exit, c.exit) << c.line.toStdString();
+        }
         EXPECT_EQ(session->exitStatus(), c.exit) << c.line.toStdString() << " " << err.toStdString();
         EXPECT_TRUE(err.contains(QLatin1String(c.err))) << c.line.toStdString() << ": " << err.toStdString();
         const qsizetype close = link.calls.lastIndexOf(QStringLiteral("SI_Close"));
         EXPECT_EQ(close >= 0, c.closed) << c.line.toStdString();
         const bool stopped = !link.written.empty() && (link.written.back()[3] & CommandBit::Stop) != 0;
         EXPECT_EQ(stopped, c.stopThenClose) << c.line.toStdString();
-        if (c.closed)
+        if (c.closed) {
             EXPECT_EQ(close, link.calls.size() - 1) << c.line.toStdString();
+        }
     }
 }
 
