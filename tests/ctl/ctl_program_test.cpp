@@ -341,6 +341,13 @@ TEST_F(CtlProgram, ExitStatuses)
             EXPECT_TRUE(calls.filter(QLatin1String(c.never)).isEmpty()) << c.line << " " << c.faults;
         }
     }
+    // A product string in any language: the library's UTF-8 read as such,
+    // listed and chosen by its own text.
+    const QList<QPair<QString, QString>> named = {{"KVX340_SIM_FAULTS", QStringLiteral("products=KVX-340 X,Achse Ä")}};
+    EXPECT_EQ(ctl(QStringLiteral("list"), named).out, QStringLiteral("0 KVX-340 X\n1 Achse Ä\n"));
+    const Ended chosen = finish(start({QStringLiteral("-d"), QStringLiteral("Achse Ä"), QStringLiteral("status")}, named));
+    EXPECT_EQ(chosen.exit, 0) << chosen.err.toStdString();
+
     // Without its library: the panel's words, status 2.
     QTemporaryDir alone;
     const QString moved = alone.filePath(QStringLiteral("kvx340ctl"));

@@ -152,8 +152,10 @@ TEST_F(SimLibrary, AReadWithNothingPendingWaitsForTheTimeoutAndFails)
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(got.status, SiStatus::ReadTimedOut);
     EXPECT_EQ(got.count, 0u);
+    // At least the time-out; the upper bound only names a read that waits
+    // for good, and a loaded machine meets it.
     EXPECT_GE(waited, std::chrono::milliseconds(45));
-    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
 TEST_F(SimLibrary, ScriptedListingFaults)

@@ -15,7 +15,8 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
+
+import pyatspi
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
 import atspi_client as ui  # noqa: E402
@@ -46,6 +47,12 @@ def frames_out(log):
     return [bytes.fromhex(line[len(prefix):]) for line in lines(log) if line.startswith(prefix)]
 
 
+def arrived_position(log):
+    """The motor position of the last status frame from the first controller."""
+    arrived = [line for line in lines(log) if line.startswith("X frame in ")]
+    return bytes.fromhex(arrived[-1].split()[-1])[0:4].hex() if arrived else None
+
+
 def link_requests(log):
     return [line for line in lines(log) if " request " in line]
 
@@ -63,14 +70,14 @@ def move_and_exit(tmp):
         target = ui.find(panel, "text", "Target Position")
         target.queryEditableText().setTextContents("12.5")
         target.queryComponent().grabFocus()
-        time.sleep(0.3)
-        # Enter in the position box is Go held while the key is down.
+        ui.wait_for(lambda: target.getState().contains(pyatspi.STATE_FOCUSED), "the focus in Target Position")
+        # Enter in the position box is Go held while the key is down: held
+        # until a frame has carried it, however late the ticks come.
         subprocess.run(["xdotool", "keydown", "Return"], check=True)
-        time.sleep(0.3)
-        subprocess.run(["xdotool", "keyup", "Return"], check=True)
         ui.wait_for(lambda: any(f[8:12].hex() == TARGET_188 and f[3] & GO for f in frames_out(log)),
                     "a frame with Go and the target 188")
-        time.sleep(1.0)  # the move takes about 0.2 s on the simulated axis
+        subprocess.run(["xdotool", "keyup", "Return"], check=True)
+        ui.wait_for(lambda: arrived_position(log) == TARGET_188, "the axis at 188 + 2^30")
         ui.click(ui.find(panel, "push button", "Exit"))
         code = emulator.wait(timeout=20)
     finally:
@@ -79,8 +86,7 @@ def move_and_exit(tmp):
             emulator.wait()
     moves = [f for f in frames_out(log) if f[8:12].hex() == TARGET_188 and f[3] & (GO | ENABLE) == GO | ENABLE]
     requests = link_requests(log)
-    arrived = [line for line in lines(log) if line.startswith("X frame in ")]
-    position = bytes.fromhex(arrived[-1].split()[-1])[0:4].hex() if arrived else None
+    position = arrived_position(log)
     failures = []
     if code != 0:
         failures.append(f"exit code {code}")
