@@ -341,6 +341,9 @@ TEST_F(CtlProgram, ExitStatuses)
             EXPECT_TRUE(calls.filter(QLatin1String(c.never)).isEmpty()) << c.line << " " << c.faults;
         }
     }
+#ifndef Q_OS_WIN
+    // (On Windows the simulator reads its script in the ANSI code page, and
+    // a program copied alone lacks its Qt libraries: checked on Linux.)
     // A product string in any language: the library's UTF-8 read as such,
     // listed and chosen by its own text.
     const QList<QPair<QString, QString>> named = {{"KVX340_SIM_FAULTS", QStringLiteral("products=KVX-340 X,Achse Ä")}};
@@ -358,6 +361,7 @@ TEST_F(CtlProgram, ExitStatuses)
     const Ended missing = finish(&process);
     EXPECT_EQ(missing.exit, 2) << missing.err.toStdString();
     EXPECT_TRUE(missing.err.contains(QLatin1String("kvx340sim"))) << missing.err.toStdString();
+#endif
 }
 
 TEST_F(CtlProgram, BadInputSendsNothing)
