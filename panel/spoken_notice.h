@@ -4,6 +4,7 @@
 // The notice takes no room and draws nothing: the window looks the same.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 namespace kvx {
@@ -13,7 +14,18 @@ public:
     explicit SpokenNotice(QWidget* parent);
 
     // Shows the notice anew with these words, so that they are spoken once.
+    // A screen reader passes over what a window says before it is active
+    // (the panel's first status comes as the window manager activates it):
+    // until then the words wait, the latest of each element's kept.
     void say(const QString& words);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void show(const QString& words);
+
+    QStringList waiting_;
 };
 
 } // namespace kvx

@@ -9,9 +9,11 @@
 #include "panel_fixture.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <qpa/qwindowsysteminterface.h>
 
 using namespace kvx;
 
@@ -162,6 +164,21 @@ TEST_F(Accessibility, OneNoticePerChangeAndNoneWhileTheStateStays)
         EXPECT_EQ(descriptionNotices(panel.Command3), 1);
         EXPECT_EQ(timesSpoken(), 0) << "Act Hi is not spoken";
     }
+
+    // Said while another window has the keyboard, the words wait for the
+    // panel's activation: a screen reader passes over an inactive window.
+    // Of an element that changed twice meanwhile, its latest state is said.
+    QWindowSystemInterface::handleWindowActivated(nullptr);
+    QCoreApplication::processEvents();
+    recorder.clear();
+    tick(StatusBit::LowerLimit);
+    tick(StatusBit::LowerLimit | StatusBit::Busy);
+    tick(StatusBit::Busy);
+    EXPECT_EQ(timesSpoken(), 0);
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel, 30000));
+    EXPECT_EQ(timesSpoken(), 1);
+    EXPECT_EQ(spokenNotice()->text(QAccessible::Name), "Busy: busy. Left limit: clear");
 }
 
 // The readout is handed a text only when it changes: a screen reader hears
