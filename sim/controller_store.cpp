@@ -89,6 +89,7 @@ std::string stateFileName(std::size_t index, const std::string& product)
     return name;
 }
 
+#ifndef _WIN32
 // Once per program for each reason: a script's author learns why a move did
 // not last, without a line for every controller opened.
 void sayOnce(const std::string& why)
@@ -104,6 +105,7 @@ void notKept(const std::string& why)
 {
     sayOnce("simulated controllers start fresh and are not kept after this program: " + why);
 }
+#endif
 
 // Whatever a file holds, the axis restored from it can move, stop and
 // report: every number finite and within what the axis can reach, so that

@@ -96,6 +96,7 @@ TEST(FileControllerStore, OneProgramAtATimeAndWhatItSavedForTheNext)
     EXPECT_FALSE(saved);
 }
 
+#ifndef Q_OS_WIN
 // Keeps the controller in the folder the store is pointed at: the state
 // file's name, the only file there.
 QString keepOneIn(const QString& folder)
@@ -114,7 +115,6 @@ QString keepOneIn(const QString& folder)
 // of theirs, nothing is kept: the controller is fresh, nothing is written,
 // and the program says why once. (Owners, modes and links are POSIX's; on
 // Windows the state lives in the user's own temporary folder.)
-#ifndef Q_OS_WIN
 TEST(FileControllerStore, KeepsNothingWhereOthersCouldPlantFilesAndSaysWhyOnce)
 {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
