@@ -2,7 +2,6 @@
 
 #include "exit_status.h"
 #include "motion_commands.h"
-#include "number_text.h"
 #include "ratio.h"
 
 #include <QCommandLineParser>
@@ -20,8 +19,7 @@ constexpr int MaxJogSpeed = 10000;
 
 const QString ExitStatuses = QLatin1String(ExitStatusHelp);
 
-// home's seek speed by default, and the speed at which it leaves the switch:
-// slow, so that the origin lies where the switch lets go.
+// home's seek speed unless --speed says otherwise.
 constexpr int DefaultHomeSpeed = 3000;
 
 struct CommandEntry {
@@ -478,29 +476,30 @@ Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
 
+    // The options every command takes; each command's own come with its help.
+    const auto general = [&](QCommandLineParser& parser) {
+        parser.addOptions(globalOptions());
+        parser.addOption(help);
+        parser.addOption(version);
+        parser.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
+        parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
+                                     QStringLiteral("COMMAND [ARGUMENT]"));
+    };
+
     // First pass: which command, with every option any command knows.
     QCommandLineParser first;
-    first.addOptions(globalOptions());
-    first.addOption(help);
-    first.addOption(version);
-    first.setApplicationDescription(QStringLiteral("Drive a KVX-340 stepper motor controller from scripts."));
-    first.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
-                                QStringLiteral("COMMAND [ARGUMENT]"));
-    QCommandLineParser generalOnly;
-    generalOnly.addOptions(globalOptions());
-    generalOnly.addOption(help);
-    generalOnly.addOption(version);
-    generalOnly.setApplicationDescription(first.applicationDescription());
-    generalOnly.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do; see Commands below."),
-                                      QStringLiteral("COMMAND [ARGUMENT]"));
+    general(first);
     addCommandOptions(first, allCommandOptionNames());
     if (!first.parse(protectedArguments))
         return failed(first.errorText());
     if (first.isSet(version))
         return {Parsed::Kind::Version, {}, {}};
     if (first.positionalArguments().isEmpty()) {
-        if (first.isSet(help))
+        if (first.isSet(help)) {
+            QCommandLineParser generalOnly;
+            general(generalOnly);
             return {Parsed::Kind::Help, {}, generalHelp(generalOnly)};
+        }
         return failed(QStringLiteral("no command given; see kvx340ctl --help"));
     }
     const QString name = first.positionalArguments().constFirst();

@@ -63,7 +63,7 @@ bool Session::start()
         products_ = listing.entries;
         if (!request_.sequence && step().command == Command::List) {
             print(listText(products_, request_.json));
-            end(outputFailed_ ? ExitStatus::OutputFailed : ExitStatus::Done);
+            end(ExitStatus::Done);
             return false;
         }
         if (!openChosen())
@@ -411,7 +411,12 @@ void Session::stopAndEnd(int status)
     interruptStatus_ = status;
     phase_ = Phase::Interrupted;
     interruptClock_.start();
-    // Held GO, R or ZERO come up as STOP goes down.
+    stopInPlaceOfHeld();
+}
+
+// Held GO, R or ZERO come up as STOP goes down.
+void Session::stopInPlaceOfHeld()
+{
     releaseGo(state_);
     releaseRelative(state_);
     releaseZero(state_);
@@ -425,10 +430,7 @@ void Session::abandonAfterLinkFailure(const QString& message)
 {
     if (axisMayBeMoving()) {
         timer_.stop();
-        releaseGo(state_);
-        releaseRelative(state_);
-        releaseZero(state_);
-        pressStopNow();
+        stopInPlaceOfHeld();
         try {
             if (composeCommandFrame(state_, sliders_, targetPosition_)) {
                 uint32_t written = 0;

@@ -63,6 +63,7 @@ private:
     bool axisMayBeMoving() const;
     bool checkTimeout();
     void pressStopNow();
+    void stopInPlaceOfHeld();
     void stopAndEnd(int status);
     void abandonAfterLinkFailure(const QString& message);
     void closeAndEnd(int status);

@@ -18,9 +18,7 @@ int runDoctor(const DoctorRequest& request, QTextStream& out, QTextStream& err, 
     }
 #endif
     const LibraryChoice choice =
-        request.simulator ? LibraryChoice{simulatorLibraryPath(request.appDir), QStringLiteral("kvx340sim"),
-                                          LibrarySource::Simulator}
-                          : hardwareLibrary(request.appDir);
+        request.simulator ? simulatorLibrary(request.appDir) : hardwareLibrary(request.appDir);
     findings.push_back(libraryFinding(choice));
     if (findings.back().verdict == Verdict::Ok) {
         UsbLibrary link(choice.name, choice.displayName, choice.source);

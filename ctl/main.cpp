@@ -55,16 +55,16 @@ int main(int argc, char** argv)
     }
 
     const Request& request = parsed.request;
+    const QString appDir = QCoreApplication::applicationDirPath();
     if (request.steps.front().command == Command::Doctor) {
         DoctorRequest doctor;
         doctor.json = request.json;
         doctor.device = request.device;
         doctor.simulator = request.simulator;
-        doctor.appDir = QCoreApplication::applicationDirPath();
+        doctor.appDir = appDir;
         return printed(out, runDoctor(doctor, out, err));
     }
 
-    const QString appDir = QCoreApplication::applicationDirPath();
     const auto link = request.simulator ? kvx::simulatorUsbLibrary(appDir) : kvx::hardwareUsbLibrary(appDir);
     int signalNumber = 0;
     int status = ExitStatus::Done;

@@ -34,6 +34,11 @@ QString simulatorLibraryPath(const QString& appDir)
     return firstExisting(simulatorLibraryCandidates(appDir), QStringLiteral("kvx340sim"));
 }
 
+LibraryChoice simulatorLibrary(const QString& appDir)
+{
+    return {simulatorLibraryPath(appDir), QStringLiteral("kvx340sim"), LibrarySource::Simulator};
+}
+
 LibraryChoice hardwareLibrary([[maybe_unused]] const QString& appDir)
 {
 #ifdef KVX_USB_LIBRARY_FILE

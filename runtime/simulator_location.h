@@ -28,4 +28,7 @@ struct LibraryChoice {
 };
 LibraryChoice hardwareLibrary(const QString& appDir);
 
+// What the simulator edition binds: simulatorLibraryPath(), ours.
+LibraryChoice simulatorLibrary(const QString& appDir);
+
 } // namespace kvx

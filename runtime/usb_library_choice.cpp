@@ -8,17 +8,18 @@
 
 namespace kvx {
 
-std::unique_ptr<UsbLibrary> hardwareUsbLibrary(const QString& appDir)
+namespace {
+
+std::unique_ptr<UsbLibrary> bound(const LibraryChoice& choice)
 {
-    const LibraryChoice choice = hardwareLibrary(appDir);
     return std::make_unique<UsbLibrary>(choice.name, choice.displayName, choice.source);
 }
 
-std::unique_ptr<UsbLibrary> simulatorUsbLibrary(const QString& appDir)
-{
-    return std::make_unique<UsbLibrary>(simulatorLibraryPath(appDir), QStringLiteral("kvx340sim"),
-                                        LibrarySource::Simulator);
-}
+} // namespace
+
+std::unique_ptr<UsbLibrary> hardwareUsbLibrary(const QString& appDir) { return bound(hardwareLibrary(appDir)); }
+
+std::unique_ptr<UsbLibrary> simulatorUsbLibrary(const QString& appDir) { return bound(simulatorLibrary(appDir)); }
 
 void restrictLibrarySearch()
 {

@@ -292,9 +292,8 @@ namespace {
 // The folder that keeps the state files, opened, or -1 (and why, said once)
 // when nothing may be kept there: a folder other users may write to could
 // hold their links and files under our names.
-int openStateFolder()
+int openStateFolder(const std::string& path)
 {
-    const std::string path = FileControllerStore::folder();
     if (path.empty()) {
         if (!keepingTurnedOff())
             notKept("$XDG_RUNTIME_DIR is not set (name a folder of your own in KVX340_SIM_STATE_DIR to keep them)");
@@ -318,9 +317,9 @@ int openStateFolder()
 
 // The controller's state file, opened without following a link and only
 // when it is a regular file of the user's own with no other name; else -1.
-int openStateFile(int folder, const std::string& name)
+int openStateFile(int folder, const std::string& folderPath, const std::string& name)
 {
-    const std::string path = FileControllerStore::folder() + "/" + name;
+    const std::string path = folderPath + "/" + name;
     const int fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
         notKept(path + (errno == ELOOP ? " is a symbolic link" : std::string(" cannot be opened (") +
@@ -341,11 +340,12 @@ int openStateFile(int folder, const std::string& name)
 bool FileControllerStore::claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved)
 {
     saved.reset();
-    const int folder = openStateFolder();
-    if (folder < 0)
+    const std::string folderPath = folder();
+    const int folderFd = openStateFolder(folderPath);
+    if (folderFd < 0)
         return true; // nothing kept: a fresh controller
-    const int fd = openStateFile(folder, stateFileName(index, product));
-    ::close(folder);
+    const int fd = openStateFile(folderFd, folderPath, stateFileName(index, product));
+    ::close(folderFd);
     if (fd < 0)
         return true;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

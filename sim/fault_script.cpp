@@ -1,5 +1,7 @@
 #include "fault_script.h"
 
+#include "axis_model.h"
+
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -10,8 +12,6 @@ namespace {
 
 constexpr uint64_t MaxExchange = 1000000000ull;
 constexpr double MaxSeconds = 1.0e7;
-// The switches stand 150000 steps either side of the middle.
-constexpr int64_t StartAtLimit = 150000;
 
 std::string_view trimmed(std::string_view text)
 {
@@ -108,8 +108,8 @@ FaultScript parseFaultScript(std::string_view text)
             const auto number = trimmed(item.substr(9));
             int64_t steps = 0;
             const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), steps);
-            if (error == std::errc() && end == number.data() + number.size() && steps > -StartAtLimit
-                && steps < StartAtLimit)
+            if (error == std::errc() && end == number.data() + number.size()
+                && std::abs(static_cast<double>(steps)) < AxisConstants::TravelLimit)
                 script.startAt = steps;
         } else if (item.starts_with("products=")) {
             if (auto products = productList(item.substr(9)))
