@@ -154,16 +154,13 @@ const Case Cases[] = {
     // One reader for every number: the whole text, C locale, no grouping.
     {"move 1,500", "error: the position is not a number: \"1,500\""},
     {"move 1,5", "error: the position is not a number: \"1,5\""},
-    {"move 1.5.0", "error: the position is not a number: \"1.5.0\""},
     {"status --ratio 0,500", "error: ratio is not a number: \"0,500\""},
     {"jog 100 --for 0,500", "error: --for must be a number of seconds above 0, at most 604800, not \"0,500\""},
-    {"jog 1,000 --for 1", "error: the jog speed must be a whole number"},
     {"status --max-speed 1,0", "error: max-speed must be a whole number"},
     {"status --max-speed -1", "error: max-speed must be a whole number from 0 to 255, not \"-1\""},
     {"run grouped.run", "error: grouped.run line 1: the position is not a number: \"1,500\""},
     // Spans have a maximum; a motion the settings cannot make is refused.
     {"jog 100 --for 1e16", "error: --for must be a number of seconds above 0, at most 604800"},
-    {"watch --for 604801", "error: --for must be a number of seconds above 0, at most 604800"},
     {"watch --for 604800", "watch 604800s | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
     {"run spans.run", "error: spans.run line 1: wait must be a number of seconds from 0 to 604800"},
     {"move 10 --timeout 0", "error: --timeout must be a number of seconds above 0"},
