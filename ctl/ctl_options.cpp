@@ -428,25 +428,14 @@ QString motionRefusal(const Request& request)
             return QStringLiteral("max-speed 0 cannot move the axis");
         if (sliders.Slider4 == 0)
             return QStringLiteral("amplitude 0 cannot move the axis");
+        // Such a jog cannot end but by its time-out.
+        if (step.command == Command::Jog && step.timeout >= 0 && step.seconds > step.timeout)
+            return QStringLiteral("jog --for %1 can only time out after --timeout %2").arg(step.seconds).arg(step.timeout);
     }
     return {};
 }
 
 } // namespace
-
-bool movesTheAxis(Command command)
-{
-    switch (command) {
-    case Command::Move:
-    case Command::Jog:
-    case Command::Stop:
-    case Command::WaitIdle:
-    case Command::Home:
-        return true;
-    default:
-        return false;
-    }
-}
 
 std::optional<double> readNumber(const QString& text)
 {

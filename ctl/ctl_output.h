@@ -1,22 +1,13 @@
 // What kvx340ctl prints: plain text for people, JSON for scripts.
 #pragma once
 
-#include "ctl_request.h"
-#include "exchange.h"
+#include "drive_step.h"
+#include "reading.h"
 
 #include <QString>
 #include <QStringList>
 
 namespace kvx::ctl {
-
-// One status frame as the program saw it: the motor's position in steps,
-// the ratio in force, and the indicators as the panel's tick reads them.
-struct Reading {
-    int64_t steps = 0;
-    double demultiplication = 15;
-    IndicatorAlerts alerts;
-    double units() const { return static_cast<double>(steps) / demultiplication; }
-};
 
 QString listText(const QStringList& products, bool json);
 QString statusText(const Reading& reading, bool json);

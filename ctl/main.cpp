@@ -9,18 +9,36 @@
 #include <QTextStream>
 #include <cstdio>
 
+#include <cerrno>
 #ifndef Q_OS_WIN
 #include "termination_signals.h"
-#include <cerrno>
 #include <csignal>
 #endif
 
 namespace {
 
+#ifndef Q_OS_WIN
+bool endByBrokenPipe = false;
+#endif
+
+// Output that went nowhere: with SIGPIPE at its default when the program
+// started, a vanished reader ends it by SIGPIPE, as every command ends then.
+int endAfterOutputFailure(int error)
+{
+#ifndef Q_OS_WIN
+    if (error == EPIPE && endByBrokenPipe)
+        kvx::endBySignal(SIGPIPE);
+#else
+    Q_UNUSED(error);
+#endif
+    return kvx::ctl::ExitStatus::OutputFailed;
+}
+
 int printed(QTextStream& stream, int status)
 {
     stream.flush();
-    return stream.status() == QTextStream::Ok ? status : kvx::ctl::ExitStatus::OutputFailed;
+    const int error = errno;
+    return stream.status() == QTextStream::Ok ? status : endAfterOutputFailure(error);
 }
 
 } // namespace
@@ -30,7 +48,7 @@ int main(int argc, char** argv)
     using namespace kvx::ctl;
     kvx::restrictLibrarySearch();
 #ifndef Q_OS_WIN
-    const bool endByBrokenPipe = kvx::takeBrokenPipesAsErrors();
+    endByBrokenPipe = kvx::takeBrokenPipesAsErrors();
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kvx340ctl"));
@@ -93,12 +111,10 @@ int main(int argc, char** argv)
 #ifndef Q_OS_WIN
     if (signalNumber != 0)
         kvx::endBySignal(signalNumber);
-    if (outputFailed && outputError == EPIPE && endByBrokenPipe)
-        kvx::endBySignal(SIGPIPE);
 #else
     Q_UNUSED(signalNumber);
-    Q_UNUSED(outputFailed);
-    Q_UNUSED(outputError);
 #endif
+    if (outputFailed)
+        endAfterOutputFailure(outputError);
     return status;
 }

@@ -20,6 +20,7 @@
 
 #ifndef Q_OS_WIN
 #include <csignal>
+#include <unistd.h>
 #endif
 
 using namespace kvx;
@@ -324,8 +325,14 @@ TEST_F(CtlProgram, ExitStatuses)
         {"-d 1 home right --speed 10000", "start-at=149000", 0, "", nullptr, false, true},
         {"-d 0 home right --timeout 0.3", "start-at=-149000", 7, "kvx340ctl: home: no switch found within 0.3 s",
          nullptr, true, true},
-        {"-d 0 --reverse-motor home left", "start-at=149900", 7, "kvx340ctl: home: met the right switch instead",
-         nullptr, true, true},
+        // The options turn the motor, not the lamp home seeks.
+        {"-d 0 --reverse-motor home left", "start-at=-149000", 0, "", nullptr, false, true},
+        {"-d 0 --limit-active-high home left", "", 7, "kvx340ctl: home: both limit switches read active", nullptr,
+         true, true},
+        // The switch found at once, the time-out after it: not "no switch".
+        {"-d 0 home left --speed 50 --timeout 0.75", "start-at=-149995", 6,
+         "kvx340ctl: home: timed out after 0.75 s while", nullptr, true, true},
+        {"-d 0 wait-idle --timeout 0.0005", "", 0, "", nullptr, false, true},
     };
     for (const Case& c : cases) {
         const QString log = file("calls");
@@ -440,6 +447,26 @@ TEST_F(CtlProgram, SignalDuringAMoveSendsStopBeforeTheCloseThenEndsByIt)
         EXPECT_TRUE(stopBeforeClose(calls)) << calls.join(QLatin1Char('\n')).toStdString();
     }
 
+    // Two signals a few milliseconds apart, during a jog and a move: the
+    // second may cut the wait for idle short, never the STOP.
+    // (The log shows a frame once, until another one follows.)
+    const std::pair<const char*, const char*> motions[] = {{"jog 3000 --for 100", "SI_Write 0 command 18"},
+                                                           {"move 3000", "SI_Write 0 command 28"}};
+    for (const auto& [command, underWayFrame] : motions)
+        for (const int gapMs : {1, 5, 20}) {
+            QFile::remove(log);
+            QStringList arguments{QStringLiteral("-d"), QStringLiteral("0")};
+            arguments += QString::fromLatin1(command).split(QLatin1Char(' '));
+            QProcess* process = start(arguments, {{CallLog, log}});
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lines(log).contains(QLatin1String(underWayFrame)); }, 30000));
+            ::kill(pid_t(process->processId()), SIGTERM);
+            ::usleep(useconds_t(gapMs) * 1000);
+            ::kill(pid_t(process->processId()), SIGTERM);
+            EXPECT_EQ(finish(process).signal, SIGTERM) << command << " " << gapMs;
+            EXPECT_TRUE(stopBeforeClose(lines(log))) << command << " " << gapMs << "\n"
+                                                     << lines(log).join(QLatin1Char('\n')).toStdString();
+        }
+
     // Ctrl+C in a terminal reaches the whole process group: the loop ends
     // with the first move, after one open.
     QFile::remove(log);
@@ -494,6 +521,8 @@ TEST_F(CtlProgram, OutputThatGoesNowhereEndsTheProgram)
         {"trap '' PIPE; " + run + " | head -1 >/dev/null; echo ${PIPESTATUS[0]}", "9", true},
         {"trap '' PIPE; $ctl -d 1 watch | head -1 >/dev/null; echo ${PIPESTATUS[0]}", "9", false},
         {"$ctl list >/dev/full; echo $?", "9", false},
+        {"(sleep .5; $ctl --help) | true; echo ${PIPESTATUS[0]}", "141", false},
+        {"$ctl doctor | true; echo ${PIPESTATUS[0]}", "141", false},
     };
     for (const Case& c : cases) {
         const QString log = file("calls");
