@@ -299,15 +299,16 @@ TEST(SimBusStore, KeepsTheAxisAtEveryChangeOfMotionWhileHeld)
 {
     using test::designCommand;
     CommandFrame toggled = designCommand(CommandBit::Go, 1500), broken = toggled;
-    CommandFrame jog = designCommand(CommandBit::JogMode), faster = jog;
+    CommandFrame jog = designCommand(CommandBit::JogMode), faster = jog, zero = jog;
     toggled.CommandByte |= CommandBit::Toggle;
     broken.OptionsByte = 0;
     jog.JogWord = 35767;
-    faster.JogWord = 42767; // full speed, 1800 steps/s
+    faster.JogWord = zero.JogWord = 42767; // full speed, 1800 steps/s
+    zero.CommandByte |= CommandBit::Zero;
     const std::pair<CommandFrame, bool> frames[] = {
         {designCommand(), true}, {designCommand(), false}, {designCommand(CommandBit::Go, 1500), true},
         {toggled, false}, {broken, false}, {designCommand(CommandBit::Stop), true}, {jog, true}, {jog, false},
-        {designCommand(CommandBit::Zero | CommandBit::JogMode), true}, {faster, true}, {faster, false},
+        {faster, true}, {faster, false}, {zero, true}, {zero, true}, // held while jogging: a new origin each time
     };
     test::ManualClock clock;
     MemoryStore store;
