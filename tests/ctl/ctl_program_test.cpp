@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -557,6 +559,35 @@ TEST_F(CtlProgram, SimulatedControllerKeepsItsStateBetweenPrograms)
     EXPECT_EQ(ctl(QStringLiteral("-d 0 move 10")).exit, 0);
     EXPECT_EQ(ctl(QStringLiteral("-d 0 status")).out.section(QLatin1Char('\n'), 0, 0),
               QLatin1String("Position: 0.00"));
+}
+
+// Killed outright, a program saves nothing at its end: the controller
+// carries on with the last command, kept when it was given, and the next
+// program finds the move under way or ended, never back at its start.
+TEST_F(CtlProgram, SimulatedControllerCarriesOnWhenItsProgramIsKilled)
+{
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "SIGKILL";
+#else
+    const QList<QPair<QString, QString>> kept = {{StateFolder, folder.path()}, {CallLog, file("calls")}};
+    const QString slow = QStringLiteral("-d 0 --ratio 1 --max-speed 100 "); // 1000 steps/s: 5000 take 5 s
+    QElapsedTimer since;
+    since.start();
+    QProcess* mover = start((slow + QStringLiteral("move 5000")).split(QLatin1Char(' ')), kept);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines(file("calls")).contains(QStringLiteral("SI_Write 0 command 28")); },
+                                30000));
+    QTest::qWait(1000);
+    ::kill(pid_t(mover->processId()), SIGKILL);
+    EXPECT_EQ(finish(mover).signal, SIGKILL);
+    const Ended next = ctl(slow + QStringLiteral("status --json"), kept);
+    const double seconds = since.elapsed() / 1000.0;
+    ASSERT_EQ(next.exit, 0) << next.err.toStdString(); // the hold went with the killed program
+    const int position = QJsonDocument::fromJson(next.out.toUtf8()).object().value(QLatin1String("position")).toInt();
+    // A second at least since the move was under way; never faster than its top speed.
+    EXPECT_GE(position, 500) << next.out.toStdString();
+    EXPECT_LE(position, std::min(5000.0, 1000 * seconds)) << seconds;
+    EXPECT_EQ(next.out.contains(QLatin1String("\"busy\":true")), position < 5000) << next.out.toStdString();
+#endif
 }
 
 TEST_F(CtlProgram, ControllerHeldByOneProgramCannotBeOpenedByAnother)
