@@ -22,9 +22,12 @@ struct Bench {
     qint64 nowMs = 0;
     uint64_t exchange = 0;
 
-    Bench(bool reverseMotor, bool reverseLimit, double startTravel)
+    Bench(bool reverseMotor, bool reverseLimit, double startTravel, bool activeHigh = false)
     {
         state.EnableFlag = CommandBit::Enable;
+        // Switches wired to read high when active, and the option that says so.
+        state.LimitActiveHighFlag = activeHigh ? OptionBit::LimitActiveHigh : 0;
+        axis.setSwitchesActiveHigh(activeHigh);
         state.Demultiplication = 1;
         state.ReverseMotorFlag = reverseMotor ? OptionBit::ReverseMotor : 0;
         state.ReverseLimitFlag = reverseLimit ? OptionBit::ReverseLimit : 0;
@@ -78,6 +81,7 @@ Step home(HomeSide side, int speed = 10000)
 TEST(Home, FindsTheLampItNamesInEveryDriveOption)
 {
     enum class Start { Between, OnSought, OnOther };
+    for (bool activeHigh : {false, true})
     for (bool reverseMotor : {false, true})
         for (bool reverseLimit : {false, true})
             for (HomeSide side : {HomeSide::Left, HomeSide::Right})
@@ -88,10 +92,11 @@ TEST(Home, FindsTheLampItNamesInEveryDriveOption)
                     const double startTravel = start == Start::Between ? soughtEnd * 0.99
                                                : start == Start::OnSought ? soughtEnd
                                                                           : -soughtEnd;
-                    Bench bench(reverseMotor, reverseLimit, startTravel);
+                    Bench bench(reverseMotor, reverseLimit, startTravel, activeHigh);
                     IndicatorAlerts atStop;
                     const MotionOutcome outcome = bench.run(home(side), &atStop);
-                    const std::string row = std::string(reverseMotor ? "reverse-motor " : "")
+                    const std::string row = std::string(activeHigh ? "active-high " : "")
+                                            + (reverseMotor ? "reverse-motor " : "")
                                             + (reverseLimit ? "reverse-limit " : "")
                                             + (side == HomeSide::Left ? "left" : "right") + " from "
                                             + std::to_string(int(start));
