@@ -4,6 +4,7 @@
 #include "drive_step.h"
 #include "reading.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,12 @@ QString commandText(const char* command, const Reading& reading, const MoveOutco
 
 // home: the reading after ZERO, and where the switch cleared before it.
 QString homeText(const Reading& reading, bool left, double foundUnits, bool json);
+
+// The objects of the JSON output, for serve's results.
+QJsonObject statusObject(const Reading& reading);
+QJsonObject commandObject(const char* command, const Reading& reading, const MoveOutcome* move);
+QJsonObject homeObject(const Reading& reading, bool left, double foundUnits);
+QJsonObject readingObject(const Reading& reading);
 
 // watch: the header line (csv only, else empty) and one line per exchange.
 QString watchHeader(WatchFormat format);

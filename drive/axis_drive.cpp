@@ -106,7 +106,7 @@ void AxisDrive::cancelMotion()
     releaseHeld(controls());
 }
 
-void AxisDrive::holdStopThen(std::function<void()> done)
+void AxisDrive::holdStopThen(std::function<void()> done, bool reportMotion)
 {
     if (stopDone_) {
         // Already holding: the same STOP, the same bound, both endings.
@@ -116,6 +116,7 @@ void AxisDrive::holdStopThen(std::function<void()> done)
         };
         return;
     }
+    std::optional<Motion> ended = std::move(motion_);
     motion_.reset();
     // Held GO, R or ZERO come up as STOP goes down.
     releaseGo(state_);
@@ -126,6 +127,9 @@ void AxisDrive::holdStopThen(std::function<void()> done)
     stopSinceMs_ = clock_.elapsed();
     stopFramesWritten_ = 0;
     hurried_ = false;
+    // Told while the STOP is already held, so that nobody closes before it.
+    if (ended && reportMotion)
+        emit motionEnded(endedByAnother(*ended, MotionEnding::Stopped, reading_, state_.Demultiplication));
 }
 
 void AxisDrive::hurry()

@@ -54,9 +54,9 @@ public:
     void cancelMotion();
 
     // STOP held until idle, 2 s at most, then done() with the controller
-    // still open. Ends the motion under way without an outcome. Nothing
-    // shortens it but hurry().
-    void holdStopThen(std::function<void()> done);
+    // still open. Ends the motion under way: without an outcome, or, with
+    // reportMotion, as stopped. Nothing shortens it but hurry().
+    void holdStopThen(std::function<void()> done, bool reportMotion = false);
     bool holdingStop() const { return bool(stopDone_); }
     // A second interruption: done() as soon as one STOP frame is on the
     // wire, never before.
