@@ -28,7 +28,7 @@
 
 using namespace kvx;
 
-namespace {
+namespace kvx::ctltest {
 
 const char* const FrameLog = "KVX340_SIM_FRAME_LOG";
 const char* const CallLog = "KVX340_SIM_CALL_LOG";
@@ -106,7 +106,7 @@ protected:
 };
 
 // Whether the last frame before the close carried STOP.
-bool stopBeforeClose(const QStringList& calls)
+inline bool stopBeforeClose(const QStringList& calls)
 {
     const qsizetype close = calls.lastIndexOf(QStringLiteral("SI_Close 0"));
     for (qsizetype i = close - 1; i >= 0; --i)
@@ -115,4 +115,4 @@ bool stopBeforeClose(const QStringList& calls)
     return false;
 }
 
-} // namespace
+} // namespace kvx::ctltest

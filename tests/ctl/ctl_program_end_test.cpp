@@ -4,6 +4,8 @@
 // one program at a time.
 #include "ctl_program.h"
 
+using namespace kvx::ctltest;
+
 namespace {
 
 // Ctrl+C and SIGTERM come from a POSIX shell; on Windows, the console's

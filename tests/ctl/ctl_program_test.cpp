@@ -3,6 +3,8 @@
 // bad input and its run files.
 #include "ctl_program.h"
 
+using namespace kvx::ctltest;
+
 namespace {
 
 // The frames of one command, as the controller would tell them apart: the
