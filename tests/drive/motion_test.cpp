@@ -144,6 +144,7 @@ TEST(Home, FailsWithThePhaseAndWhatItMeansForTheOrigin)
         MotionResult result;
         const char* message;
         bool originSet;
+        qint64 msPerExchange = 100;
     };
     const Case cases[] = {
         {"started on the right switch, seeking left", false, -1, {onRight, onRight, free, free, onLeft, onLeft, leftBusy},
@@ -163,6 +164,8 @@ TEST(Home, FailsWithThePhaseAndWhatItMeansForTheOrigin)
          false},
         {"no switch in time", false, 0.3, {free}, MotionResult::HomingFailed,
          "home: no switch found within 0.3 s; STOP sent", false},
+        {"no switch, no --timeout: the default", false, -1, {free}, MotionResult::HomingFailed,
+         "home: no switch found within 300 s; STOP sent", false, 30000},
         {"found, then the time-out while leaving", false, 0.5, {free, onLeft, onLeft, onLeft, leftBusy},
          MotionResult::TimedOut, "home: timed out after 0.5 s while leaving the left switch; STOP sent; the origin "
                                  "was not set",
@@ -190,9 +193,7 @@ TEST(Home, FailsWithThePhaseAndWhatItMeansForTheOrigin)
         // 100 ms an exchange: a time-out of 0.3 s comes on the third.
         for (uint64_t i = 0; i < 12 && outcome.result == MotionResult::Running; ++i) {
             const Scripted& s = c.readings[std::min<std::size_t>(i, c.readings.size() - 1)];
-            outcome = advanceMotion(motion, controls, reading(s, i + 1), qint64(i + 1) * 100);
-            if (c.timeout < 0 && i + 1 == 12)
-                break;
+            outcome = advanceMotion(motion, controls, reading(s, i + 1), qint64(i + 1) * c.msPerExchange);
         }
         EXPECT_EQ(outcome.result, c.result) << c.what;
         EXPECT_EQ(outcome.message.toStdString(), c.message) << c.what;
