@@ -5,24 +5,6 @@
 #include <cerrno>
 
 namespace kvx::ctl {
-namespace {
-
-bool isBusy(const Reading& reading) { return isAlert(reading.alerts, StatusElement::Busy); }
-
-const char* commandName(Command command)
-{
-    switch (command) {
-    case Command::Move: return "move";
-    case Command::Jog: return "jog";
-    case Command::Stop: return "stop";
-    case Command::Zero: return "zero";
-    case Command::Home: return "home";
-    default: return "command";
-    }
-}
-
-} // namespace
-
 Session::Session(UsbLink& link, Request request, QTextStream& out, QTextStream& err)
     : request_(std::move(request)), drive_(link, request_.settings), out_(out), err_(err)
 {

@@ -36,8 +36,29 @@ long writeSome(const char* data, unsigned size)
 
 InputLines::InputLines(qsizetype maxBytes) : shared_(std::make_shared<Shared>()), maxBytes_(maxBytes) {}
 
-void InputLines::start()
+InputLines::~InputLines()
 {
+    std::lock_guard lock(shared_->mutex);
+    shared_->context = nullptr;
+}
+
+// Posted while the context cannot go away: its owner clears it under the
+// same lock first.
+void InputLines::Shared::tell()
+{
+    if (told || !context)
+        return;
+    told = true;
+    QMetaObject::invokeMethod(context, arrived, Qt::QueuedConnection);
+}
+
+void InputLines::start(QObject* context, std::function<void()> arrived)
+{
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->context = context;
+        shared_->arrived = std::move(arrived);
+    }
 #ifdef Q_OS_WIN
     _setmode(0, _O_BINARY);
 #endif
@@ -50,6 +71,7 @@ void InputLines::start()
         const auto deliver = [&](InputLine line) {
             std::lock_guard lock(shared->mutex);
             shared->lines.push_back(std::move(line));
+            shared->tell();
         };
         for (;;) {
             const long count = readSome(buffer, sizeof buffer);
@@ -84,6 +106,7 @@ void InputLines::start()
             deliver({current, false});
         std::lock_guard lock(shared->mutex);
         shared->ended = true;
+        shared->tell();
     }).detach();
 }
 
@@ -93,6 +116,7 @@ std::vector<InputLine> InputLines::take(bool& ended)
     std::vector<InputLine> lines(std::make_move_iterator(shared_->lines.begin()),
                                  std::make_move_iterator(shared_->lines.end()));
     shared_->lines.clear();
+    shared_->told = false;
     ended = shared_->ended;
     return lines;
 }

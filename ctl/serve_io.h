@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <condition_variable>
+#include <functional>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -21,8 +23,10 @@ struct InputLine {
 class InputLines {
 public:
     explicit InputLines(qsizetype maxBytes);
-    // Reads standard input from now on (once).
-    void start();
+    ~InputLines();
+    // Reads standard input from now on (once); arrived() runs on context's
+    // thread when lines have come or input has ended, once until take().
+    void start(QObject* context, std::function<void()> arrived);
     // The lines that came since the last call; ended once input has ended
     // and every line before the end has been taken.
     std::vector<InputLine> take(bool& ended);
@@ -32,6 +36,10 @@ private:
         std::mutex mutex;
         std::deque<InputLine> lines;
         bool ended = false;
+        QObject* context = nullptr; // cleared before it goes
+        std::function<void()> arrived;
+        bool told = false;
+        void tell(); // under the mutex
     };
     std::shared_ptr<Shared> shared_;
     qsizetype maxBytes_;

@@ -8,20 +8,6 @@
 namespace kvx::ctl {
 namespace {
 
-bool isBusy(const Reading& reading) { return isAlert(reading.alerts, StatusElement::Busy); }
-
-const char* commandName(Command command)
-{
-    switch (command) {
-    case Command::Move: return "move";
-    case Command::Jog: return "jog";
-    case Command::Stop: return "stop";
-    case Command::Zero: return "zero";
-    case Command::Home: return "home";
-    default: return "command";
-    }
-}
-
 QString endingName(MotionEnding ending)
 {
     switch (ending) {
@@ -62,7 +48,12 @@ bool ServeSession::start()
                        {QStringLiteral("ratio"), drive_.settings().demultiplication},
                        {QStringLiteral("settings"), settingsObject(drive_.settings())}};
     output_.write(rpcNotification(QStringLiteral("opened"), withTime(params, Reading{0, 1, {}, wallClockSeconds(), 0})));
-    input_.start();
+    // Requests are taken as they come, between exchanges: a status is
+    // answered by the very next one.
+    input_.start(this, [this] {
+        if (!leaving_ && !ended_)
+            takeInput();
+    });
     drive_.start();
     return !ended_;
 }
@@ -104,8 +95,6 @@ void ServeSession::onExchanged(const Reading& reading)
             ++dropped_;
     }
     checkOutput();
-    if (!leaving_ && !ended_)
-        takeInput();
 }
 
 // status is answered by the first exchange after it; wait-idle by the first

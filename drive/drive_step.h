@@ -56,4 +56,7 @@ bool movesTheAxis(Command command);
 // move, jog, stop, zero and home: one at a time, each ending the one before.
 bool isMotion(Command command);
 
+// The command's name as it is typed: "move", "wait-idle".
+const char* commandName(Command command);
+
 } // namespace kvx::ctl

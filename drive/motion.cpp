@@ -13,23 +13,10 @@ namespace {
 // A move has reached its target when the axis stands within a step of it.
 constexpr int64_t ReachedWithinSteps = 1;
 
-bool isBusy(const Reading& reading) { return isAlert(reading.alerts, StatusElement::Busy); }
 bool onLeft(const Reading& reading) { return isAlert(reading.alerts, StatusElement::LeftLimit); }
 bool onRight(const Reading& reading) { return isAlert(reading.alerts, StatusElement::RightLimit); }
 
 QString sideName(HomeSide side) { return side == HomeSide::Left ? QStringLiteral("left") : QStringLiteral("right"); }
-
-QString commandName(Command command)
-{
-    switch (command) {
-    case Command::Move: return QStringLiteral("move");
-    case Command::Jog: return QStringLiteral("jog");
-    case Command::Stop: return QStringLiteral("stop");
-    case Command::Zero: return QStringLiteral("zero");
-    case Command::Home: return QStringLiteral("home");
-    default: return QStringLiteral("command");
-    }
-}
 
 MotionOutcome ended(const Motion& motion, MotionResult result)
 {
@@ -185,7 +172,9 @@ MotionOutcome timedOut(const Motion& motion, double timeout)
     const Step& step = motion.step;
     if (step.command != Command::Home)
         return failed(motion, MotionResult::TimedOut,
-                      QStringLiteral("%1: timed out after %2 s; STOP sent").arg(commandName(step.command)).arg(timeout));
+                      QStringLiteral("%1: timed out after %2 s; STOP sent")
+                          .arg(QLatin1String(commandName(step.command)))
+                          .arg(timeout));
     const QString side = sideName(step.side);
     if (!motion.found)
         return failed(motion, MotionResult::HomingFailed,
@@ -225,6 +214,27 @@ bool goalMet(const Motion& motion)
 }
 
 } // namespace
+
+bool isBusy(const Reading& reading) { return isAlert(reading.alerts, StatusElement::Busy); }
+
+const char* commandName(Command command)
+{
+    switch (command) {
+    case Command::List: return "list";
+    case Command::Status: return "status";
+    case Command::Move: return "move";
+    case Command::Jog: return "jog";
+    case Command::Stop: return "stop";
+    case Command::Zero: return "zero";
+    case Command::Watch: return "watch";
+    case Command::Wait: return "wait";
+    case Command::WaitIdle: return "wait-idle";
+    case Command::Home: return "home";
+    case Command::Doctor: return "doctor";
+    case Command::Serve: return "serve";
+    }
+    return "command";
+}
 
 bool movesTheAxis(Command command)
 {
@@ -379,7 +389,9 @@ MotionOutcome endedByAnother(const Motion& motion, MotionEnding why, const Readi
         outcome.targetUnits = steps / demultiplication;
         outcome.message = QStringLiteral("move: target %1 not reached (%2)").arg(formatPosition(outcome.targetUnits), reason);
     } else {
-        outcome.message = QStringLiteral("%1: ended before its end (%2)").arg(commandName(motion.step.command), reason);
+        const QString text = why == MotionEnding::Stopped ? QStringLiteral("%1: stopped before its end")
+                                                          : QStringLiteral("%1: ended by a newer motion");
+        outcome.message = text.arg(QLatin1String(commandName(motion.step.command)));
     }
     return outcome;
 }

@@ -21,4 +21,6 @@ struct Reading {
 // Seconds since the epoch, to the microsecond.
 double wallClockSeconds();
 
+bool isBusy(const Reading& reading);
+
 } // namespace kvx::ctl

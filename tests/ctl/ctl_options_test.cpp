@@ -36,13 +36,6 @@ bool fakeRead(const QString& name, QByteArray& contents)
     return true;
 }
 
-QString commandName(Command command)
-{
-    static const char* names[] = {"list",  "status",    "move", "jog",   "stop",  "zero",
-                                  "watch", "wait", "wait-idle", "home", "doctor"};
-    return QLatin1String(names[int(command)]);
-}
-
 // What a request comes to, in one line a table can hold.
 QString describe(const Parsed& parsed)
 {
@@ -56,7 +49,7 @@ QString describe(const Parsed& parsed)
     const Settings& s = r.settings;
     QStringList steps;
     for (const Step& step : r.steps) {
-        QString text = commandName(step.command);
+        QString text = QLatin1String(commandName(step.command));
         if (step.command == Command::Move)
             text += QStringLiteral(" %1%2%3").arg(step.targetPosition, 0, 'g', 15).arg(step.relative ? " rel" : "")
                         .arg(step.noWait ? " nowait" : "");
