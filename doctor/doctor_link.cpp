@@ -1,7 +1,6 @@
 #include "doctor_link.h"
 
 #include "controller_choice.h"
-#include "ctl_session.h"
 #include "device_list.h"
 #include "exchange.h"
 #include "frames.h"
@@ -21,6 +20,9 @@ namespace kvx::ctl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The panel's timer, whose period doctor keeps for a while.
+constexpr std::chrono::milliseconds PanelPeriod{30};
 
 constexpr const char* Functions[] = {"SI_GetNumDevices", "SI_GetProductString", "SI_Open",
                                      "SI_Close",         "SI_Read",             "SI_Write",
@@ -111,11 +113,9 @@ Finding exchangeWith(UsbLink& link, uint32_t device, const QString& product, con
     const Clock::time_point first = Clock::now();
     bool exchanged = exchangeOnce(link, state, failure);
     const Clock::duration exchangeTime = Clock::now() - first;
-    // The panel's period kept for a while: its timer fires every 30 ms.
     int periods = 0;
     Clock::time_point last = first;
-    for (Clock::time_point next = first + std::chrono::milliseconds(ExchangePeriodMs);
-         exchanged && next - first <= check.span; next += std::chrono::milliseconds(ExchangePeriodMs)) {
+    for (Clock::time_point next = first + PanelPeriod; exchanged && next - first <= check.span; next += PanelPeriod) {
         std::this_thread::sleep_until(next);
         last = Clock::now();
         exchanged = exchangeOnce(link, state, failure);
