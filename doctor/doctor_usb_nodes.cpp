@@ -82,13 +82,23 @@ std::vector<UsbDevice> findDevices(const UsbPaths& paths, const std::vector<usb:
     return found;
 }
 
-Finding devicesFinding(const std::vector<UsbDevice>& devices, const std::vector<usb::DeviceId>& ids)
+// The ids the library looks for, read as it reads them but without its
+// warning: the library gives that itself when doctor loads it, and doctor
+// reports a malformed list in its own line.
+struct ListedIds {
+    const char* listed = std::getenv(usb::DeviceIdsVariable);
+    std::optional<std::vector<usb::DeviceId>> parsed = listed ? usb::parseDeviceIds(listed) : std::nullopt;
+    std::vector<usb::DeviceId> ids = parsed.value_or(std::vector<usb::DeviceId>{usb::FactoryDeviceId});
+};
+
+Finding devicesFinding(const std::vector<UsbDevice>& devices, const ListedIds& wanted)
 {
     const char* variable = usb::DeviceIdsVariable;
-    const char* listed = std::getenv(variable);
+    const char* listed = wanted.listed;
+    const std::vector<usb::DeviceId>& ids = wanted.ids;
     QString source = listed ? QStringLiteral("%1 from %2").arg(idsText(ids), QLatin1String(variable))
                             : QStringLiteral("the factory ids %1").arg(idsText(ids));
-    if (listed && !usb::parseDeviceIds(listed))
+    if (listed && !wanted.parsed)
         return {QStringLiteral("devices"), Verdict::Problem,
                 QStringLiteral("%1=\"%2\" is malformed, so only %3 is looked for")
                     .arg(QLatin1String(variable), QString::fromLocal8Bit(listed), idsText(ids)),
@@ -290,9 +300,9 @@ Finding driverFinding(const UsbDevice& device, const std::optional<QString>& dri
 UsbNodeReport checkUsbNodes(const UsbPaths& paths)
 {
     UsbNodeReport report;
-    const std::vector<usb::DeviceId> ids = usb::deviceIdsFromEnvironment();
-    const std::vector<UsbDevice> devices = findDevices(paths, ids);
-    report.findings.push_back(devicesFinding(devices, ids));
+    const ListedIds wanted;
+    const std::vector<UsbDevice> devices = findDevices(paths, wanted.ids);
+    report.findings.push_back(devicesFinding(devices, wanted));
     report.findings.push_back(udevRuleFinding(paths, devices));
     for (const UsbDevice& device : devices) {
         const OpenNode opened(device.node);

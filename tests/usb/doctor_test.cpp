@@ -17,9 +17,11 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <regex>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +53,40 @@ struct Report {
     QStringList lines;
 };
 
+// What the process writes to standard error meanwhile: the libraries
+// doctor loads write their warnings there.
+class StandardError {
+public:
+    StandardError() { dup2(fileno(file_), STDERR_FILENO); }
+    ~StandardError()
+    {
+        restore();
+        std::fclose(file_);
+    }
+    QString text()
+    {
+        restore();
+        std::rewind(file_);
+        QByteArray bytes;
+        for (int c; (c = std::fgetc(file_)) != EOF;)
+            bytes += char(c);
+        return QString::fromLocal8Bit(bytes);
+    }
+
+private:
+    void restore()
+    {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        saved_ = -1;
+    }
+    std::FILE* file_ = std::tmpfile();
+    int saved_ = dup(STDERR_FILENO);
+};
+
 Report doctor(const DoctorRequest& request, const DoctorEnvironment& environment)
 {
     QString text, errors;
@@ -70,6 +106,7 @@ struct Case {
     int status;
     std::vector<const char*> lines; // each must match a whole line of the report
     int exchanges;                  // the controllers tried
+    int idsWarnings = 0;            // the library's lines on KVX340_USB_IDS on standard error
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -118,7 +155,7 @@ const std::vector<Case>& cases()
         {"MalformedIds", {}, "10c4-ea61", "KVX-340 Y", true, DoctorFoundProblem,
          {R"(PROBLEM devices: KVX340_USB_IDS="10c4-ea61" is malformed, so only 10c4:ea61 is looked for Fix: .*)",
           R"(ok      exchange: 1 "KVX-340 Y": open.*)"},
-         1},
+         1, 1},
         {"NoSuchController", {}, nullptr, "KVX-340 Q", true, DoctorFoundProblem,
          {R"(PROBLEM exchange: no controller "KVX-340 Q"; there are: KVX-340 X, KVX-340 Y Fix: .*)"}, 1},
     };
@@ -157,7 +194,9 @@ TEST_P(Doctor, ReportsEachCheckOnALineWithItsStatusAndSendsOnlyTheFrameOfStatus)
     if (GetParam().faults.refuseOpen)
         ordinaryUser.emplace();
     DoctorRequest request{false, QString::fromUtf8(GetParam().device), false, QStringLiteral(KVX_PROGRAM_DIR)};
+    StandardError errors;
     const Report report = doctor(request, environment_);
+    EXPECT_EQ(errors.text().count(QStringLiteral("KVX340_USB_IDS=")), GetParam().idsWarnings);
     request.json = true;
     const Report json = doctor(request, environment_);
     ordinaryUser.reset();
