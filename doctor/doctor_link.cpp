@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QLibrary>
+#include <optional>
 #include <thread>
 
 #ifdef Q_OS_WIN
@@ -96,12 +97,58 @@ bool exchangeOnce(UsbLink& link, MotionState& state, QString& failure)
     return !result.failed;
 }
 
-Finding exchangeWith(UsbLink& link, uint32_t device, const QString& product, const ExchangeCheck& check)
+// A controller to open, and how the report names it.
+struct Listed {
+    uint32_t device;
+    QString product;
+    QString who;
+};
+
+Finding countFailure(const MotionState& state, const QString& again)
 {
-    const QString who = QStringLiteral("%1 \"%2\"").arg(device).arg(product);
+    return {QStringLiteral("exchange"), Verdict::Problem,
+            QStringLiteral("the library could not count the controllers%1 (status %2)").arg(again, statusText(state.LinkStatus)),
+            {}};
+}
+
+// A controller unplugged during the checks (by the check itself, or by
+// hand) leaves the list, and those after it move up: the number of the
+// first count may name another controller, or none. Counted again before
+// each further open, the product is found where it now stands; a finding
+// when it is not there once.
+std::optional<Finding> countAgain(UsbLink& link, const QStringList& first, Listed& listed)
+{
     MotionState state;
-    if (!openDevice(link, state, device)) {
-        if (state.LinkStatus == SiStatus::DeviceBusy || check.heldElsewhere.contains(product))
+    const DeviceListing now = listDevices(link, state);
+    if (now.entries == first)
+        return std::nullopt;
+    if (!now.counted)
+        return countFailure(state, QStringLiteral(" again"));
+    const qsizetype fits = now.entries.count(listed.product);
+    if (fits != 1)
+        return Finding{QStringLiteral("exchange"), Verdict::Problem,
+                       QStringLiteral("%1: the list changed since the first count, and %2 (now: %3)")
+                           .arg(listed.who,
+                                fits ? QStringLiteral("names %1 controllers so").arg(fits)
+                                     : QStringLiteral("no longer names it"),
+                                now.entries.isEmpty() ? QStringLiteral("none") : now.entries.join(QStringLiteral(", "))),
+                       QStringLiteral("check its cable and power, then run doctor again")};
+    const uint32_t device = uint32_t(now.entries.indexOf(listed.product));
+    if (device != listed.device)
+        listed.who = QStringLiteral("%1 \"%2\" (number %3 at the first count: the list changed)")
+                         .arg(device)
+                         .arg(listed.product)
+                         .arg(listed.device);
+    listed.device = device;
+    return std::nullopt;
+}
+
+Finding exchangeWith(UsbLink& link, const Listed& listed, const ExchangeCheck& check)
+{
+    const QString& who = listed.who;
+    MotionState state;
+    if (!openDevice(link, state, listed.device)) {
+        if (state.LinkStatus == SiStatus::DeviceBusy || check.heldElsewhere.contains(listed.product))
             return {QStringLiteral("exchange"), Verdict::Problem, who + QStringLiteral(": in use by another program"),
                     QStringLiteral("end the program that holds it (kvx340, kvx340ctl or another) and try again")};
         return {QStringLiteral("exchange"), Verdict::Problem,
@@ -167,10 +214,7 @@ Findings exchangeFindings(UsbLink& link, const ExchangeCheck& check)
         MotionState listingState;
         const DeviceListing listing = listDevices(link, listingState);
         if (!listing.counted)
-            return {{QStringLiteral("exchange"), Verdict::Problem,
-                     QStringLiteral("the library could not count the controllers (status %1)")
-                         .arg(statusText(listingState.LinkStatus)),
-                     {}}};
+            return {countFailure(listingState, {})};
         if (listing.entries.isEmpty())
             return {{QStringLiteral("exchange"), Verdict::Problem, QStringLiteral("the library finds no controller"),
                      QStringLiteral("mend what the lines above report")}};
@@ -182,8 +226,12 @@ Findings exchangeFindings(UsbLink& link, const ExchangeCheck& check)
                          .arg(listing.entries.join(QStringLiteral(", "))),
                      QStringLiteral("name one by its product string, or by its number as -d '#N'")}};
         Findings findings;
-        for (uint32_t device : chosen)
-            findings.push_back(exchangeWith(link, device, listing.entries[int(device)], check));
+        for (uint32_t device : chosen) {
+            const QString product = listing.entries[int(device)];
+            Listed listed{device, product, QStringLiteral("%1 \"%2\"").arg(device).arg(product)};
+            std::optional<Finding> gone = findings.empty() ? std::nullopt : countAgain(link, listing.entries, listed);
+            findings.push_back(gone ? *std::move(gone) : exchangeWith(link, listed, check));
+        }
         return findings;
     } catch (const LinkUnavailable& missing) {
         return {{QStringLiteral("exchange"), Verdict::Problem, QString::fromStdString(missing.what()), {}}};

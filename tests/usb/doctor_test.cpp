@@ -6,6 +6,7 @@
 #include "doctor.h"
 #include "doctor_link.h"
 #include "emulated_bus.h"
+#include "scripted_link.h"
 #include "simulator_location.h"
 #include "usb_library.h"
 
@@ -243,7 +244,8 @@ INSTANTIATE_TEST_SUITE_P(Emulated, Doctor, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 // --simulator: the library and exchange checks only, on the simulated
-// controllers; a missing library and an unwritable report are problems too.
+// controllers, held elsewhere or unplugged; a missing library and an
+// unwritable report are problems too.
 TEST(DoctorElsewhere, SimulatedControllersMissingLibraryAndUnwritableReport)
 {
     QTemporaryDir state;
@@ -268,6 +270,17 @@ TEST(DoctorElsewhere, SimulatedControllersMissingLibraryAndUnwritableReport)
     EXPECT_TRUE(report.lines.last().startsWith(QStringLiteral("PROBLEM exchange: 0 \"")));
     EXPECT_TRUE(report.lines.last().contains(QStringLiteral(": in use by another program Fix: ")));
 
+    // Unplugged at the second exchange, as the script unplugs every
+    // controller opened: X is listed again once closed, and Y is opened by
+    // its own number, not blamed for one that X's leaving took away.
+    setenv("KVX340_SIM_FAULTS", "unplug@2", 1);
+    report = doctor({false, {}, true, QStringLiteral(KVX_PROGRAM_DIR)}, quick);
+    unsetenv("KVX340_SIM_FAULTS");
+    ASSERT_EQ(report.lines.size(), 3) << report.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(report.lines[1].startsWith(QStringLiteral("PROBLEM exchange: 0 \"KVX-340 X\": opened, then the exchange failed: ")));
+    EXPECT_TRUE(report.lines[2].startsWith(QStringLiteral("PROBLEM exchange: 1 \"KVX-340 Y\": opened, then the exchange failed: ")))
+        << report.lines[2].toStdString();
+
     // A library that is not where the program looks for it, named as the
     // loader names it. (A bare name would find the one already loaded here.)
     const kvx::ctl::Finding missing = kvx::ctl::libraryFinding(
@@ -285,6 +298,46 @@ TEST(DoctorElsewhere, SimulatedControllersMissingLibraryAndUnwritableReport)
     EXPECT_EQ(kvx::ctl::runDoctor(request, out, err, quick), DoctorFoundProblem);
     EXPECT_EQ(errors, QStringLiteral("kvx340ctl: the report could not be written\n"));
     unsetenv("KVX340_SIM_STATE_DIR");
+}
+
+// A controller that leaves the list during the checks, as a real one does
+// when unplugged; the controllers after it move up.
+struct ListedAfterTheFirstClose : kvx::test::ScriptedLink {
+    std::vector<QByteArray> after;
+    int16_t SI_Close(kvx::UsbHandle handle) override
+    {
+        products = after;
+        return ScriptedLink::SI_Close(handle);
+    }
+};
+
+TEST(DoctorElsewhere, CountsAgainBeforeEachFurtherOpenAndSaysThatTheListChanged)
+{
+    struct Row {
+        std::vector<QByteArray> after; // listed once X is closed
+        const char* y;                 // the whole text of Y's finding
+        int opens;
+        uint32_t lastOpened;
+    };
+    const Row rows[] = {
+        {{"KVX-340 Y"}, R"(0 "KVX-340 Y" \(number 1 at the first count: the list changed\): open, .*, close)", 2, 0},
+        {{}, R"(1 "KVX-340 Y": the list changed since the first count, and no longer names it \(now: none\))", 1, 0},
+        {{"KVX-340 Y", "KVX-340 Y"},
+         R"(1 "KVX-340 Y": the list changed since the first count, and names 2 controllers so \(now: KVX-340 Y, KVX-340 Y\))",
+         1, 0},
+    };
+    for (const Row& row : rows) {
+        ListedAfterTheFirstClose link;
+        link.products = {"KVX-340 X", "KVX-340 Y"};
+        link.after = row.after;
+        const kvx::ctl::Findings findings =
+            kvx::ctl::exchangeFindings(link, {.device = {}, .heldElsewhere = {}, .span = std::chrono::milliseconds(0)});
+        ASSERT_EQ(findings.size(), 2u);
+        EXPECT_EQ(findings[0].verdict, kvx::ctl::Verdict::Ok) << findings[0].text.toStdString();
+        EXPECT_TRUE(std::regex_match(findings[1].text.toStdString(), std::regex(row.y))) << findings[1].text.toStdString();
+        EXPECT_EQ(link.calls.count(QStringLiteral("SI_Open")), row.opens);
+        EXPECT_EQ(link.openedDevice, row.lastOpened);
+    }
 }
 
 } // namespace
