@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -126,13 +127,21 @@ bool ruleNamesProduct(const QString& ruleFile, uint16_t product)
 
 Finding udevRuleFinding(const UsbPaths& paths, const std::vector<UsbDevice>& devices)
 {
-    QStringList installed;
+    // The files udev takes: each name once, from the first folder that has
+    // it (where /lib is /usr/lib, the second time is the same file). A link
+    // to /dev/null there masks the name, and is taken as an empty file.
     QStringList ruleFiles;
+    QSet<QString> names;
+    QString installed;
     for (const QString& dir : paths.udevRuleDirs) {
-        if (QFileInfo::exists(dir + QLatin1Char('/') + QLatin1String(RuleFile)))
-            installed << dir + QLatin1Char('/') + QLatin1String(RuleFile);
-        for (const QFileInfo& rule : QDir(dir).entryInfoList({QStringLiteral("*.rules")}, QDir::Files))
+        for (const QFileInfo& rule : QDir(dir).entryInfoList({QStringLiteral("*.rules")}, QDir::Files | QDir::System)) {
+            if (names.contains(rule.fileName()))
+                continue;
+            names.insert(rule.fileName());
             ruleFiles << rule.filePath();
+            if (rule.fileName() == QLatin1String(RuleFile))
+                installed = rule.filePath();
+        }
     }
     if (installed.isEmpty())
         return {QStringLiteral("udev rule"), Verdict::Problem,
@@ -147,12 +156,12 @@ Finding udevRuleFinding(const UsbPaths& paths, const std::vector<UsbDevice>& dev
         if (!named)
             return {QStringLiteral("udev rule"), Verdict::Problem,
                     QStringLiteral("installed as %1, but no rule names %2's product id %3")
-                        .arg(installed.join(QStringLiteral(", ")), device.name, hexId(device.id.product)),
+                        .arg(installed, device.name, hexId(device.id.product)),
                     QStringLiteral("copy %1 to /etc/udev/rules.d with ATTR{idProduct}==\"%2\"; then %3")
                         .arg(QLatin1String(RuleFile), hexId(device.id.product), QLatin1String(ReloadRules))};
     }
     return {QStringLiteral("udev rule"), Verdict::Ok,
-            QStringLiteral("installed as %1").arg(installed.join(QStringLiteral(", "))), {}};
+            QStringLiteral("installed as %1").arg(installed), {}};
 }
 
 QString userName(uid_t uid)

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -98,12 +99,16 @@ Report doctor(const DoctorRequest& request, const DoctorEnvironment& environment
     return report;
 }
 
+// The package's udev rule in the later of two folders udev reads, and in
+// the earlier one an empty file of its name, which replaces it.
+enum Rule { NoRule, Package, Replaced };
+
 struct Case {
     const char* name;
     ControllerFaults faults; // of X
     const char* ids;         // KVX340_USB_IDS, or none
     const char* device;      // -d
-    bool ruleInstalled;
+    Rule rule;
     int status;
     std::vector<const char*> lines; // each must match a whole line of the report
     int exchanges;                  // the controllers tried
@@ -117,7 +122,7 @@ constexpr const char* ExchangeOk = R"(ok      exchange: \d "KVX-340 [XY]": open,
 const std::vector<Case>& cases()
 {
     static const std::vector<Case> table = {
-        {"Healthy", {}, nullptr, "", true, 0,
+        {"Healthy", {}, nullptr, "", Package, 0,
          {R"(ok      devices: 2 with the factory ids 10c4:ea61: 1-1 10c4:ea61 "KVX-340 X" at /dev/bus/usb/001/002, )"
           R"(1-2 10c4:ea61 "KVX-340 Y" at /dev/bus/usb/001/003)",
           R"(ok      udev rule: installed as .*/70-kvx340.rules)",
@@ -126,38 +131,42 @@ const std::vector<Case>& cases()
           R"(ok      library: kvx340usb loaded from .*/libkvx340usb\.so)",
           R"(ok      exchange: 0 "KVX-340 X": open, exchange [0-9.]+ ms, \d+ exchanges in [0-9.]+ s, period [0-9.]+ ms, close)"},
          2},
-        {"PermissionRefused", {.refuseOpen = true}, nullptr, "KVX-340 X", true, DoctorFoundProblem,
+        {"PermissionRefused", {.refuseOpen = true}, nullptr, "KVX-340 X", Package, DoctorFoundProblem,
          {R"(PROBLEM permission: 1-1: /dev/bus/usb/001/002 .--------- \w+:\w+, no ACL: \w+ may not open it Fix: .*udev rule.*)",
           R"(skipped driver: 1-1: not known, as its node cannot be opened)",
           R"(ok      permission: 1-2: .* may open it)",
           R"(PROBLEM exchange: 0 "KVX-340 X": the open failed \(status 0x08\) Fix: .*)"},
          1},
-        {"DriverBoundIsBorrowed", {.driverBound = true}, nullptr, "0", true, 0,
+        {"DriverBoundIsBorrowed", {.driverBound = true}, nullptr, "0", Package, 0,
          {R"(ok      driver: 1-1: cp210x is bound; the USB library detaches it .*)", ExchangeOk},
          1},
-        {"InterfaceHeldElsewhere", {.heldElsewhere = true}, nullptr, "", true, DoctorFoundProblem,
+        {"InterfaceHeldElsewhere", {.heldElsewhere = true}, nullptr, "", Package, DoctorFoundProblem,
          {R"(PROBLEM driver: 1-1: its interface is claimed by another program \(usbfs\) Fix: .*fuser -v /dev/bus/usb/001/002.*)",
           R"(PROBLEM exchange: 0 "KVX-340 X": in use by another program Fix: end the program that holds it.*)",
           R"(ok      exchange: 1 "KVX-340 Y": open.*close)"},
          2},
-        {"NoDevice", {}, "1234:5678", "", true, DoctorFoundProblem,
+        {"NoDevice", {}, "1234:5678", "", Package, DoctorFoundProblem,
          {R"(PROBLEM devices: no USB device with 1234:5678 from KVX340_USB_IDS Fix: plug the controller in.*)",
           R"(ok      udev rule: .*)", R"(PROBLEM exchange: the library finds no controller Fix: .*)"},
          1},
-        {"RuleMissing", {}, nullptr, "1", false, DoctorFoundProblem,
+        {"RuleMissing", {}, nullptr, "1", NoRule, DoctorFoundProblem,
          {R"(PROBLEM udev rule: 70-kvx340\.rules is in none of .* Fix: .*udevadm control --reload-rules.*)",
           R"(ok      exchange: 1 "KVX-340 Y": open.*)"},
          1},
-        {"OwnProductIdWithoutARule", {}, "10c4:8a5e", "", true, DoctorFoundProblem,
+        {"RuleReplacedByAnEmptyOne", {}, nullptr, "0", Replaced, DoctorFoundProblem,
+         {R"(PROBLEM udev rule: installed as .*/first/70-kvx340\.rules, but no rule names 1-1's product id ea61 Fix: .*)",
+          ExchangeOk},
+         1},
+        {"OwnProductIdWithoutARule", {}, "10c4:8a5e", "", Package, DoctorFoundProblem,
          {R"(ok      devices: 1 with 10c4:8a5e from KVX340_USB_IDS: 1-3 10c4:8a5e "KVX-340 Z" at /dev/bus/usb/001/004)",
           R"(PROBLEM udev rule: installed as .*, but no rule names 1-3's product id 8a5e Fix: .*ATTR\{idProduct\}=="8a5e".*)",
           R"(ok      exchange: 0 "KVX-340 Z": open.*)"},
          1},
-        {"MalformedIds", {}, "10c4-ea61", "KVX-340 Y", true, DoctorFoundProblem,
+        {"MalformedIds", {}, "10c4-ea61", "KVX-340 Y", Package, DoctorFoundProblem,
          {R"(PROBLEM devices: KVX340_USB_IDS="10c4-ea61" is malformed, so only 10c4:ea61 is looked for Fix: .*)",
           R"(ok      exchange: 1 "KVX-340 Y": open.*)"},
          1, 1},
-        {"NoSuchController", {}, nullptr, "KVX-340 Q", true, DoctorFoundProblem,
+        {"NoSuchController", {}, nullptr, "KVX-340 Q", Package, DoctorFoundProblem,
          {R"(PROBLEM exchange: no controller "KVX-340 Q"; there are: KVX-340 X, KVX-340 Y Fix: .*)"}, 1},
     };
     return table;
@@ -176,11 +185,17 @@ protected:
             setenv("KVX340_USB_IDS", GetParam().ids, 1);
         else
             unsetenv("KVX340_USB_IDS");
-        if (GetParam().ruleInstalled) {
+        environment_.usb.udevRuleDirs = {rules_.filePath(QStringLiteral("first")), rules_.filePath(QStringLiteral("second"))};
+        for (const QString& dir : environment_.usb.udevRuleDirs)
+            ASSERT_TRUE(QDir().mkpath(dir));
+        if (GetParam().rule != NoRule) {
             ASSERT_TRUE(QFile::copy(QStringLiteral(KVX_SOURCE_DIR "/packaging/70-kvx340.rules"),
-                                    rules_.filePath(QStringLiteral("70-kvx340.rules"))));
+                                    rules_.filePath(QStringLiteral("second/70-kvx340.rules"))));
         }
-        environment_.usb.udevRuleDirs = {rules_.path()};
+        if (GetParam().rule == Replaced) {
+            QFile empty(rules_.filePath(QStringLiteral("first/70-kvx340.rules")));
+            ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        }
         // Exchanges every 30 ms for a fifth of a second, not a whole one.
         environment_.periodSpan = std::chrono::milliseconds(200);
     }
