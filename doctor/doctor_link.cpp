@@ -115,7 +115,7 @@ Finding countFailure(const MotionState& state, const QString& again)
 // hand) leaves the list, and those after it move up: the number of the
 // first count may name another controller, or none. Counted again before
 // each further open, the product is found where it now stands; a finding
-// when it is not there once.
+// when it is not there once (gone, or two of that name now).
 std::optional<Finding> countAgain(UsbLink& link, const QStringList& first, Listed& listed)
 {
     MotionState state;
@@ -124,13 +124,10 @@ std::optional<Finding> countAgain(UsbLink& link, const QStringList& first, Liste
         return std::nullopt;
     if (!now.counted)
         return countFailure(state, QStringLiteral(" again"));
-    const qsizetype fits = now.entries.count(listed.product);
-    if (fits != 1)
+    if (now.entries.count(listed.product) != 1)
         return Finding{QStringLiteral("exchange"), Verdict::Problem,
-                       QStringLiteral("%1: the list changed since the first count, and %2 (now: %3)")
+                       QStringLiteral("%1: no longer listed once: the list changed since the first count (now: %2)")
                            .arg(listed.who,
-                                fits ? QStringLiteral("names %1 controllers so").arg(fits)
-                                     : QStringLiteral("no longer names it"),
                                 now.entries.isEmpty() ? QStringLiteral("none") : now.entries.join(QStringLiteral(", "))),
                        QStringLiteral("check its cable and power, then run doctor again")};
     const uint32_t device = uint32_t(now.entries.indexOf(listed.product));
