@@ -6,11 +6,13 @@
 #include "doctor.h"
 #include "doctor_link.h"
 #include "emulated_bus.h"
+#include "scripted_link.h"
 #include "simulator_location.h"
 #include "usb_library.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -70,6 +72,8 @@ struct Case {
     int status;
     std::vector<const char*> lines; // each must match a whole line of the report
     int exchanges;                  // the controllers tried
+    int idsWarnings = 0;            // the library's lines on KVX340_USB_IDS on standard error
+    bool ruleReplaced = false;      // by an empty file of its name in a folder udev reads first
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -110,6 +114,10 @@ const std::vector<Case>& cases()
          {R"(PROBLEM udev rule: 70-kvx340\.rules is in none of .* Fix: .*udevadm control --reload-rules.*)",
           R"(ok      exchange: 1 "KVX-340 Y": open.*)"},
          1},
+        {"RuleReplacedByAnEmptyOne", {}, nullptr, "0", true, DoctorFoundProblem,
+         {R"(PROBLEM udev rule: installed as .*/first/70-kvx340\.rules, but no rule names 1-1's product id ea61 Fix: .*)",
+          ExchangeOk},
+         1, 0, true},
         {"OwnProductIdWithoutARule", {}, "10c4:8a5e", "", true, DoctorFoundProblem,
          {R"(ok      devices: 1 with 10c4:8a5e from KVX340_USB_IDS: 1-3 10c4:8a5e "KVX-340 Z" at /dev/bus/usb/001/004)",
           R"(PROBLEM udev rule: installed as .*, but no rule names 1-3's product id 8a5e Fix: .*ATTR\{idProduct\}=="8a5e".*)",
@@ -118,7 +126,7 @@ const std::vector<Case>& cases()
         {"MalformedIds", {}, "10c4-ea61", "KVX-340 Y", true, DoctorFoundProblem,
          {R"(PROBLEM devices: KVX340_USB_IDS="10c4-ea61" is malformed, so only 10c4:ea61 is looked for Fix: .*)",
           R"(ok      exchange: 1 "KVX-340 Y": open.*)"},
-         1},
+         1, 1},
         {"NoSuchController", {}, nullptr, "KVX-340 Q", true, DoctorFoundProblem,
          {R"(PROBLEM exchange: no controller "KVX-340 Q"; there are: KVX-340 X, KVX-340 Y Fix: .*)"}, 1},
     };
@@ -142,7 +150,12 @@ protected:
             ASSERT_TRUE(QFile::copy(QStringLiteral(KVX_SOURCE_DIR "/packaging/70-kvx340.rules"),
                                     rules_.filePath(QStringLiteral("70-kvx340.rules"))));
         }
-        environment_.usb.udevRuleDirs = {rules_.path()};
+        const QString first = rules_.filePath(QStringLiteral("first"));
+        environment_.usb.udevRuleDirs = {first, rules_.path()};
+        if (GetParam().ruleReplaced) {
+            QFile empty(first + QStringLiteral("/70-kvx340.rules"));
+            ASSERT_TRUE(QDir().mkdir(first) && empty.open(QIODevice::WriteOnly));
+        }
         // Exchanges every 30 ms for a fifth of a second, not a whole one.
         environment_.periodSpan = std::chrono::milliseconds(200);
     }
@@ -157,7 +170,11 @@ TEST_P(Doctor, ReportsEachCheckOnALineWithItsStatusAndSendsOnlyTheFrameOfStatus)
     if (GetParam().faults.refuseOpen)
         ordinaryUser.emplace();
     DoctorRequest request{false, QString::fromUtf8(GetParam().device), false, QStringLiteral(KVX_PROGRAM_DIR)};
+    // The libraries doctor loads warn on standard error.
+    testing::internal::CaptureStderr();
     const Report report = doctor(request, environment_);
+    EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStderr()).count(QStringLiteral("KVX340_USB_IDS=")),
+              GetParam().idsWarnings);
     request.json = true;
     const Report json = doctor(request, environment_);
     ordinaryUser.reset();
@@ -204,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(Emulated, Doctor, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 // --simulator: the library and exchange checks only, on the simulated
-// controllers; a missing library and an unwritable report are problems too.
+// controllers, held elsewhere or unplugged; a missing library and an
+// unwritable report are problems too.
 TEST(DoctorElsewhere, SimulatedControllersMissingLibraryAndUnwritableReport)
 {
     QTemporaryDir state;
@@ -229,6 +247,14 @@ TEST(DoctorElsewhere, SimulatedControllersMissingLibraryAndUnwritableReport)
     EXPECT_TRUE(report.lines.last().startsWith(QStringLiteral("PROBLEM exchange: 0 \"")));
     EXPECT_TRUE(report.lines.last().contains(QStringLiteral(": in use by another program Fix: ")));
 
+    // Every controller unplugged at its second exchange: X, listed again
+    // once closed, takes no number from Y.
+    setenv("KVX340_SIM_FAULTS", "unplug@2", 1);
+    report = doctor({false, {}, true, QStringLiteral(KVX_PROGRAM_DIR)}, quick);
+    unsetenv("KVX340_SIM_FAULTS");
+    EXPECT_TRUE(report.lines.last().startsWith(QStringLiteral("PROBLEM exchange: 1 \"KVX-340 Y\": opened, then the exchange failed: ")))
+        << report.lines.join(QLatin1Char('\n')).toStdString();
+
     // A library that is not where the program looks for it, named as the
     // loader names it. (A bare name would find the one already loaded here.)
     const kvx::ctl::Finding missing = kvx::ctl::libraryFinding(
@@ -246,6 +272,36 @@ TEST(DoctorElsewhere, SimulatedControllersMissingLibraryAndUnwritableReport)
     EXPECT_EQ(kvx::ctl::runDoctor(request, out, err, quick), DoctorFoundProblem);
     EXPECT_EQ(errors, QStringLiteral("kvx340ctl: the report could not be written\n"));
     unsetenv("KVX340_SIM_STATE_DIR");
+}
+
+// A controller unplugged during the checks leaves the list, as a real one
+// does, and those after it move up.
+struct UnpluggedOnClose : kvx::test::ScriptedLink {
+    std::vector<QByteArray> after; // listed once X is closed
+    int16_t SI_Close(kvx::UsbHandle handle) override
+    {
+        products = after;
+        return ScriptedLink::SI_Close(handle);
+    }
+};
+
+TEST(DoctorElsewhere, CountsAgainBeforeEachFurtherOpenAndSaysThatTheListChanged)
+{
+    const std::pair<std::vector<QByteArray>, const char*> rows[] = {
+        {{"KVX-340 Y"}, R"(0 "KVX-340 Y" \(number 1 at the first count: the list changed\): open, .*, close)"},
+        {{}, R"(1 "KVX-340 Y": no longer listed once: the list changed since the first count \(now: none\))"},
+    };
+    for (const auto& [after, y] : rows) {
+        UnpluggedOnClose link;
+        link.products = {"KVX-340 X", "KVX-340 Y"};
+        link.after = after;
+        const kvx::ctl::Findings findings = kvx::ctl::exchangeFindings(link, {{}, {}, std::chrono::milliseconds(0)});
+        ASSERT_EQ(findings.size(), 2u);
+        EXPECT_TRUE(std::regex_match(findings[1].text.toStdString(), std::regex(y))) << findings[1].text.toStdString();
+        // Y opened by its new number, or not at all.
+        EXPECT_EQ(link.calls.count(QStringLiteral("SI_Open")), after.empty() ? 1 : 2);
+        EXPECT_EQ(link.openedDevice, 0u);
+    }
 }
 
 } // namespace

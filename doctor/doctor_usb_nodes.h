@@ -13,8 +13,11 @@ namespace kvx::ctl {
 struct UsbPaths {
     QString sysfs = QStringLiteral("/sys");
     QString dev = QStringLiteral("/dev");
-    // Where the package installs the rule, then where an administrator puts one.
-    QStringList udevRuleDirs = {QStringLiteral(KVX_UDEV_RULES_DIR), QStringLiteral("/etc/udev/rules.d")};
+    // Every folder udev reads rules from, first the one whose file replaces
+    // a file of the same name in those after it.
+    QStringList udevRuleDirs = {QStringLiteral("/etc/udev/rules.d"), QStringLiteral("/run/udev/rules.d"),
+                                QStringLiteral("/usr/local/lib/udev/rules.d"), QStringLiteral("/usr/lib/udev/rules.d"),
+                                QStringLiteral("/lib/udev/rules.d")};
 };
 
 struct UsbNodeReport {

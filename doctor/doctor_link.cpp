@@ -1,7 +1,6 @@
 #include "doctor_link.h"
 
 #include "controller_choice.h"
-#include "ctl_session.h"
 #include "device_list.h"
 #include "exchange.h"
 #include "frames.h"
@@ -9,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QLibrary>
+#include <optional>
 #include <thread>
 
 #ifdef Q_OS_WIN
@@ -21,6 +21,9 @@ namespace kvx::ctl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The panel's timer, whose period doctor keeps for a while.
+constexpr std::chrono::milliseconds PanelPeriod{30};
 
 constexpr const char* Functions[] = {"SI_GetNumDevices", "SI_GetProductString", "SI_Open",
                                      "SI_Close",         "SI_Read",             "SI_Write",
@@ -94,12 +97,55 @@ bool exchangeOnce(UsbLink& link, MotionState& state, QString& failure)
     return !result.failed;
 }
 
-Finding exchangeWith(UsbLink& link, uint32_t device, const QString& product, const ExchangeCheck& check)
+// A controller to open, and how the report names it.
+struct Listed {
+    uint32_t device;
+    QString product;
+    QString who;
+};
+
+Finding countFailure(const MotionState& state, const QString& again)
 {
-    const QString who = QStringLiteral("%1 \"%2\"").arg(device).arg(product);
+    return {QStringLiteral("exchange"), Verdict::Problem,
+            QStringLiteral("the library could not count the controllers%1 (status %2)").arg(again, statusText(state.LinkStatus)),
+            {}};
+}
+
+// A controller unplugged during the checks (by the check itself, or by
+// hand) leaves the list, and those after it move up: the number of the
+// first count may name another controller, or none. Counted again before
+// each further open, the product is found where it now stands; a finding
+// when it is not there once (gone, or two of that name now).
+std::optional<Finding> countAgain(UsbLink& link, const QStringList& first, Listed& listed)
+{
     MotionState state;
-    if (!openDevice(link, state, device)) {
-        if (state.LinkStatus == SiStatus::DeviceBusy || check.heldElsewhere.contains(product))
+    const DeviceListing now = listDevices(link, state);
+    if (now.entries == first)
+        return std::nullopt;
+    if (!now.counted)
+        return countFailure(state, QStringLiteral(" again"));
+    if (now.entries.count(listed.product) != 1)
+        return Finding{QStringLiteral("exchange"), Verdict::Problem,
+                       QStringLiteral("%1: no longer listed once: the list changed since the first count (now: %2)")
+                           .arg(listed.who,
+                                now.entries.isEmpty() ? QStringLiteral("none") : now.entries.join(QStringLiteral(", "))),
+                       QStringLiteral("check its cable and power, then run doctor again")};
+    const uint32_t device = uint32_t(now.entries.indexOf(listed.product));
+    if (device != listed.device)
+        listed.who = QStringLiteral("%1 \"%2\" (number %3 at the first count: the list changed)")
+                         .arg(device)
+                         .arg(listed.product)
+                         .arg(listed.device);
+    listed.device = device;
+    return std::nullopt;
+}
+
+Finding exchangeWith(UsbLink& link, const Listed& listed, const ExchangeCheck& check)
+{
+    const QString& who = listed.who;
+    MotionState state;
+    if (!openDevice(link, state, listed.device)) {
+        if (state.LinkStatus == SiStatus::DeviceBusy || check.heldElsewhere.contains(listed.product))
             return {QStringLiteral("exchange"), Verdict::Problem, who + QStringLiteral(": in use by another program"),
                     QStringLiteral("end the program that holds it (kvx340, kvx340ctl or another) and try again")};
         return {QStringLiteral("exchange"), Verdict::Problem,
@@ -111,11 +157,9 @@ Finding exchangeWith(UsbLink& link, uint32_t device, const QString& product, con
     const Clock::time_point first = Clock::now();
     bool exchanged = exchangeOnce(link, state, failure);
     const Clock::duration exchangeTime = Clock::now() - first;
-    // The panel's period kept for a while: its timer fires every 30 ms.
     int periods = 0;
     Clock::time_point last = first;
-    for (Clock::time_point next = first + std::chrono::milliseconds(ExchangePeriodMs);
-         exchanged && next - first <= check.span; next += std::chrono::milliseconds(ExchangePeriodMs)) {
+    for (Clock::time_point next = first + PanelPeriod; exchanged && next - first <= check.span; next += PanelPeriod) {
         std::this_thread::sleep_until(next);
         last = Clock::now();
         exchanged = exchangeOnce(link, state, failure);
@@ -167,10 +211,7 @@ Findings exchangeFindings(UsbLink& link, const ExchangeCheck& check)
         MotionState listingState;
         const DeviceListing listing = listDevices(link, listingState);
         if (!listing.counted)
-            return {{QStringLiteral("exchange"), Verdict::Problem,
-                     QStringLiteral("the library could not count the controllers (status %1)")
-                         .arg(statusText(listingState.LinkStatus)),
-                     {}}};
+            return {countFailure(listingState, {})};
         if (listing.entries.isEmpty())
             return {{QStringLiteral("exchange"), Verdict::Problem, QStringLiteral("the library finds no controller"),
                      QStringLiteral("mend what the lines above report")}};
@@ -182,8 +223,12 @@ Findings exchangeFindings(UsbLink& link, const ExchangeCheck& check)
                          .arg(listing.entries.join(QStringLiteral(", "))),
                      QStringLiteral("name one by its product string, or by its number as -d '#N'")}};
         Findings findings;
-        for (uint32_t device : chosen)
-            findings.push_back(exchangeWith(link, device, listing.entries[int(device)], check));
+        for (uint32_t device : chosen) {
+            const QString product = listing.entries[int(device)];
+            Listed listed{device, product, QStringLiteral("%1 \"%2\"").arg(device).arg(product)};
+            std::optional<Finding> gone = findings.empty() ? std::nullopt : countAgain(link, listing.entries, listed);
+            findings.push_back(gone ? *std::move(gone) : exchangeWith(link, listed, check));
+        }
         return findings;
     } catch (const LinkUnavailable& missing) {
         return {{QStringLiteral("exchange"), Verdict::Problem, QString::fromStdString(missing.what()), {}}};

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,13 +83,23 @@ std::vector<UsbDevice> findDevices(const UsbPaths& paths, const std::vector<usb:
     return found;
 }
 
-Finding devicesFinding(const std::vector<UsbDevice>& devices, const std::vector<usb::DeviceId>& ids)
+// The ids the library looks for, read as it reads them but without its
+// warning: the library gives that itself when doctor loads it, and doctor
+// reports a malformed list in its own line.
+struct ListedIds {
+    const char* listed = std::getenv(usb::DeviceIdsVariable);
+    std::optional<std::vector<usb::DeviceId>> parsed = listed ? usb::parseDeviceIds(listed) : std::nullopt;
+    std::vector<usb::DeviceId> ids = parsed.value_or(std::vector<usb::DeviceId>{usb::FactoryDeviceId});
+};
+
+Finding devicesFinding(const std::vector<UsbDevice>& devices, const ListedIds& wanted)
 {
     const char* variable = usb::DeviceIdsVariable;
-    const char* listed = std::getenv(variable);
+    const char* listed = wanted.listed;
+    const std::vector<usb::DeviceId>& ids = wanted.ids;
     QString source = listed ? QStringLiteral("%1 from %2").arg(idsText(ids), QLatin1String(variable))
                             : QStringLiteral("the factory ids %1").arg(idsText(ids));
-    if (listed && !usb::parseDeviceIds(listed))
+    if (listed && !wanted.parsed)
         return {QStringLiteral("devices"), Verdict::Problem,
                 QStringLiteral("%1=\"%2\" is malformed, so only %3 is looked for")
                     .arg(QLatin1String(variable), QString::fromLocal8Bit(listed), idsText(ids)),
@@ -116,13 +127,21 @@ bool ruleNamesProduct(const QString& ruleFile, uint16_t product)
 
 Finding udevRuleFinding(const UsbPaths& paths, const std::vector<UsbDevice>& devices)
 {
-    QStringList installed;
+    // The files udev takes: each name once, from the first folder that has
+    // it (where /lib is /usr/lib, the second time is the same file). A link
+    // to /dev/null there masks the name, and is taken as an empty file.
     QStringList ruleFiles;
+    QSet<QString> names;
+    QString installed;
     for (const QString& dir : paths.udevRuleDirs) {
-        if (QFileInfo::exists(dir + QLatin1Char('/') + QLatin1String(RuleFile)))
-            installed << dir + QLatin1Char('/') + QLatin1String(RuleFile);
-        for (const QFileInfo& rule : QDir(dir).entryInfoList({QStringLiteral("*.rules")}, QDir::Files))
+        for (const QFileInfo& rule : QDir(dir).entryInfoList({QStringLiteral("*.rules")}, QDir::Files | QDir::System)) {
+            if (names.contains(rule.fileName()))
+                continue;
+            names.insert(rule.fileName());
             ruleFiles << rule.filePath();
+            if (rule.fileName() == QLatin1String(RuleFile))
+                installed = rule.filePath();
+        }
     }
     if (installed.isEmpty())
         return {QStringLiteral("udev rule"), Verdict::Problem,
@@ -137,12 +156,12 @@ Finding udevRuleFinding(const UsbPaths& paths, const std::vector<UsbDevice>& dev
         if (!named)
             return {QStringLiteral("udev rule"), Verdict::Problem,
                     QStringLiteral("installed as %1, but no rule names %2's product id %3")
-                        .arg(installed.join(QStringLiteral(", ")), device.name, hexId(device.id.product)),
+                        .arg(installed, device.name, hexId(device.id.product)),
                     QStringLiteral("copy %1 to /etc/udev/rules.d with ATTR{idProduct}==\"%2\"; then %3")
                         .arg(QLatin1String(RuleFile), hexId(device.id.product), QLatin1String(ReloadRules))};
     }
     return {QStringLiteral("udev rule"), Verdict::Ok,
-            QStringLiteral("installed as %1").arg(installed.join(QStringLiteral(", "))), {}};
+            QStringLiteral("installed as %1").arg(installed), {}};
 }
 
 QString userName(uid_t uid)
@@ -290,9 +309,9 @@ Finding driverFinding(const UsbDevice& device, const std::optional<QString>& dri
 UsbNodeReport checkUsbNodes(const UsbPaths& paths)
 {
     UsbNodeReport report;
-    const std::vector<usb::DeviceId> ids = usb::deviceIdsFromEnvironment();
-    const std::vector<UsbDevice> devices = findDevices(paths, ids);
-    report.findings.push_back(devicesFinding(devices, ids));
+    const ListedIds wanted;
+    const std::vector<UsbDevice> devices = findDevices(paths, wanted.ids);
+    report.findings.push_back(devicesFinding(devices, wanted));
     report.findings.push_back(udevRuleFinding(paths, devices));
     for (const UsbDevice& device : devices) {
         const OpenNode opened(device.node);
