@@ -8,6 +8,7 @@ for the message of a failed open and for people (the ``kvx340`` logger).
 """
 
 import concurrent.futures
+import io
 import itertools
 import json
 import logging
@@ -167,7 +168,7 @@ class Session:
 
     def _read(self):
         try:
-            for line in self.process.stdout:
+            for line in _buffered(self.process.stdout):
                 try:
                     message = json.loads(line)
                 except ValueError:
@@ -212,6 +213,8 @@ class Session:
             self.opened = params
             self.settings = Settings.from_json(params.get("settings", {}))
             self._opened.set()
+            for line in self._stderr_lines:  # what it said while opening, for people too
+                log.warning("%s", line.rstrip())
 
     def _answer(self, message):
         with self._lock:
@@ -248,14 +251,20 @@ class Session:
 
     def _read_stderr(self):
         try:
-            for raw in self.process.stderr:
+            for raw in _buffered(self.process.stderr):
                 line = raw.decode("utf-8", "replace")
-                self._stderr_lines.append(line)
-                del self._stderr_lines[:-50]
                 if self._opened.is_set():
                     log.warning("%s", line.rstrip())
+                self._stderr_lines.append(line)
+                del self._stderr_lines[:-50]
         finally:
             self._stderr_done.set()
+
+
+def _buffered(pipe):
+    # The pipes are unbuffered, so that each request goes out whole at once;
+    # lines are read through a buffer rather than a byte at a time.
+    return io.BufferedReader(pipe)
 
 
 def _close_quietly(stream):
