@@ -64,15 +64,21 @@ const std::vector<CommandEntry>& commandTable()
          "Run the commands of FILE (- for standard input), one per line, on one open controller; "
          "also `wait SECONDS`, and # comments.",
          {QStringLiteral("timeout")}},
+        {"serve", Command::Serve, "",
+         "Hold the controller open and take JSON-RPC 2.0 requests, one a line, on standard input; answers "
+         "and readings, one JSON object a line, on standard output. STOP and the close however it ends. "
+         "kvx340ctl(1) describes the methods.",
+         {}},
         {"wait", Command::Wait, "SECONDS", "In a run file only: keep exchanging for SECONDS.", {}},
     };
     return table;
 }
 
-// run and doctor stand alone; wait only in a run file.
+// run, doctor and serve stand alone; wait only in a run file.
 bool runsInAFile(const CommandEntry& command)
 {
-    return command.name != QLatin1String("run") && command.command != Command::Doctor;
+    return command.name != QLatin1String("run") && command.command != Command::Doctor
+           && command.command != Command::Serve;
 }
 
 const CommandEntry* findCommand(const QString& name)
@@ -371,21 +377,26 @@ QString readStep(Step& step, const CommandEntry& command, const QCommandLinePars
     }
 }
 
+// One command and its own options, as a line of a run file has them.
+QString readCommandWords(const QStringList& words, const Settings& settings, Step& step)
+{
+    const CommandEntry* command = findCommand(words[0]);
+    if (!command || !runsInAFile(*command))
+        return QStringLiteral("unknown command \"%1\"").arg(words[0]);
+    QCommandLineParser parser;
+    addCommandOptions(parser, command->options);
+    if (!parser.parse(protectNegativeNumbers(QStringList{QStringLiteral("run")} + words)))
+        return parser.errorText();
+    return readStep(step, *command, parser, parser.positionalArguments().mid(1), settings);
+}
+
 QString readRunFile(Request& request, const QString& name, const FileReader& readFile)
 {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const QString error = readLines(name, "run", readFile, [&request](const QString& line, int number) {
-        const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
-        const CommandEntry* command = findCommand(words[0]);
-        if (!command || !runsInAFile(*command))
-            return QStringLiteral("unknown command \"%1\"").arg(words[0]);
-        QCommandLineParser parser;
-        addCommandOptions(parser, command->options);
-        if (!parser.parse(protectNegativeNumbers(QStringList{QStringLiteral("run")} + words)))
-            return parser.errorText();
         Step step;
         step.line = number;
-        const QString error = readStep(step, *command, parser, parser.positionalArguments().mid(1), request.settings);
+        const QString error = readCommandWords(line.split(blanks, Qt::SkipEmptyParts), request.settings, step);
         if (error.isEmpty())
             request.steps.push_back(step);
         return error;
@@ -428,24 +439,29 @@ QString motionRefusal(const Request& request)
             return QStringLiteral("max-speed 0 cannot move the axis");
         if (sliders.Slider4 == 0)
             return QStringLiteral("amplitude 0 cannot move the axis");
+        // Such a jog cannot end but by its time-out.
+        if (step.command == Command::Jog && step.timeout >= 0 && step.seconds > step.timeout)
+            return QStringLiteral("jog --for %1 can only time out after --timeout %2").arg(step.seconds).arg(step.timeout);
     }
     return {};
 }
 
 } // namespace
 
-bool movesTheAxis(Command command)
+QString readCommand(const QStringList& words, const Settings& settings, Step& step)
 {
-    switch (command) {
-    case Command::Move:
-    case Command::Jog:
-    case Command::Stop:
-    case Command::WaitIdle:
-    case Command::Home:
-        return true;
-    default:
-        return false;
-    }
+    const QString error = readCommandWords(words, settings, step);
+    if (!error.isEmpty())
+        return error;
+    Request request;
+    request.settings = settings;
+    request.steps.push_back(step);
+    return motionRefusal(request);
+}
+
+QString changeSetting(Settings& settings, const QString& key, const QString& value)
+{
+    return applySetting(settings, key, value);
 }
 
 std::optional<double> readNumber(const QString& text)

@@ -26,6 +26,15 @@ std::optional<double> readNumber(const QString& text);
 
 bool readFileOrStdin(const QString& name, QByteArray& contents);
 
+// One command with its own options, as a line of a run file ("move", "5",
+// "--relative"), under the settings given: empty, or the refusal the command
+// line gives for it.
+QString readCommand(const QStringList& words, const Settings& settings, Step& step);
+
+// One setting by its option's name ("max-speed", "ratio", ...): empty, or
+// the refusal.
+QString changeSetting(Settings& settings, const QString& key, const QString& value);
+
 // arguments[0] is the program's name, as in QCoreApplication::arguments().
 Parsed parseCommandLine(const QStringList& arguments, const FileReader& readFile = readFileOrStdin);
 

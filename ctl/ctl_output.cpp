@@ -78,13 +78,45 @@ QString listText(const QStringList& products, bool json)
     return text;
 }
 
+QJsonObject statusObject(const Reading& reading)
+{
+    QJsonObject object{{QStringLiteral("command"), QStringLiteral("status")}};
+    addReading(object, reading);
+    return object;
+}
+
+QJsonObject commandObject(const char* command, const Reading& reading, const MoveOutcome* move)
+{
+    QJsonObject object{{QStringLiteral("command"), QLatin1String(command)}};
+    addReading(object, reading);
+    if (move) {
+        object.insert(QStringLiteral("target"), formatPosition(move->targetUnits).toDouble());
+        if (move->waited)
+            object.insert(QStringLiteral("reached"), move->reached);
+    }
+    return object;
+}
+
+QJsonObject homeObject(const Reading& reading, bool left, double foundUnits)
+{
+    QJsonObject object{{QStringLiteral("command"), QStringLiteral("home")},
+                       {QStringLiteral("switch"), left ? QStringLiteral("left") : QStringLiteral("right")}};
+    addReading(object, reading);
+    object.insert(QStringLiteral("found"), formatPosition(foundUnits).toDouble());
+    return object;
+}
+
+QJsonObject readingObject(const Reading& reading)
+{
+    QJsonObject object;
+    addReading(object, reading);
+    return object;
+}
+
 QString statusText(const Reading& reading, bool json)
 {
-    if (json) {
-        QJsonObject object{{QStringLiteral("command"), QStringLiteral("status")}};
-        addReading(object, reading);
-        return compact(object) + QLatin1Char('\n');
-    }
+    if (json)
+        return compact(statusObject(reading)) + QLatin1Char('\n');
     QString text = QStringLiteral("Position: %1\n").arg(formatPosition(reading.units()));
     for (const Indicator& indicator : Indicators)
         text += words(reading, indicator) + QLatin1Char('\n');
@@ -93,16 +125,8 @@ QString statusText(const Reading& reading, bool json)
 
 QString commandText(const char* command, const Reading& reading, const MoveOutcome* move, bool json)
 {
-    if (json) {
-        QJsonObject object{{QStringLiteral("command"), QLatin1String(command)}};
-        addReading(object, reading);
-        if (move) {
-            object.insert(QStringLiteral("target"), formatPosition(move->targetUnits).toDouble());
-            if (move->waited)
-                object.insert(QStringLiteral("reached"), move->reached);
-        }
-        return compact(object) + QLatin1Char('\n');
-    }
+    if (json)
+        return compact(commandObject(command, reading, move)) + QLatin1Char('\n');
     QString text = QStringLiteral("Position: %1").arg(formatPosition(reading.units()));
     if (move && !move->waited)
         text += QStringLiteral(" (moving to %1)").arg(formatPosition(move->targetUnits));
@@ -114,12 +138,8 @@ QString commandText(const char* command, const Reading& reading, const MoveOutco
 QString homeText(const Reading& reading, bool left, double foundUnits, bool json)
 {
     const QString side = left ? QStringLiteral("left") : QStringLiteral("right");
-    if (json) {
-        QJsonObject object{{QStringLiteral("command"), QStringLiteral("home")}, {QStringLiteral("switch"), side}};
-        addReading(object, reading);
-        object.insert(QStringLiteral("found"), formatPosition(foundUnits).toDouble());
-        return compact(object) + QLatin1Char('\n');
-    }
+    if (json)
+        return compact(homeObject(reading, left, foundUnits)) + QLatin1Char('\n');
     return QStringLiteral("Position: %1 (origin where the %2 switch cleared, at %3)\n")
         .arg(formatPosition(reading.units()), side, formatPosition(foundUnits));
 }

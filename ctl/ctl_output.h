@@ -1,22 +1,14 @@
 // What kvx340ctl prints: plain text for people, JSON for scripts.
 #pragma once
 
-#include "ctl_request.h"
-#include "exchange.h"
+#include "drive_step.h"
+#include "reading.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 namespace kvx::ctl {
-
-// One status frame as the program saw it: the motor's position in steps,
-// the ratio in force, and the indicators as the panel's tick reads them.
-struct Reading {
-    int64_t steps = 0;
-    double demultiplication = 15;
-    IndicatorAlerts alerts;
-    double units() const { return static_cast<double>(steps) / demultiplication; }
-};
 
 QString listText(const QStringList& products, bool json);
 QString statusText(const Reading& reading, bool json);
@@ -32,6 +24,12 @@ QString commandText(const char* command, const Reading& reading, const MoveOutco
 
 // home: the reading after ZERO, and where the switch cleared before it.
 QString homeText(const Reading& reading, bool left, double foundUnits, bool json);
+
+// The objects of the JSON output, for serve's results.
+QJsonObject statusObject(const Reading& reading);
+QJsonObject commandObject(const char* command, const Reading& reading, const MoveOutcome* move);
+QJsonObject homeObject(const Reading& reading, bool left, double foundUnits);
+QJsonObject readingObject(const Reading& reading);
 
 // watch: the header line (csv only, else empty) and one line per exchange.
 QString watchHeader(WatchFormat format);

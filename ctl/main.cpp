@@ -3,24 +3,78 @@
 #include "ctl_options.h"
 #include "ctl_session.h"
 #include "doctor.h"
+#include "serve_session.h"
 #include "usb_library_choice.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
 
+#include <cerrno>
 #ifndef Q_OS_WIN
 #include "termination_signals.h"
-#include <cerrno>
 #include <csignal>
 #endif
 
 namespace {
 
+#ifndef Q_OS_WIN
+bool endByBrokenPipe = false;
+#endif
+
+// Output that went nowhere: with SIGPIPE at its default when the program
+// started, a vanished reader ends it by SIGPIPE, as every command ends then.
+int endAfterOutputFailure(int error)
+{
+#ifndef Q_OS_WIN
+    if (error == EPIPE && endByBrokenPipe)
+        kvx::endBySignal(SIGPIPE);
+#else
+    Q_UNUSED(error);
+#endif
+    return kvx::ctl::ExitStatus::OutputFailed;
+}
+
 int printed(QTextStream& stream, int status)
 {
     stream.flush();
-    return stream.status() == QTextStream::Ok ? status : kvx::ctl::ExitStatus::OutputFailed;
+    const int error = errno;
+    return stream.status() == QTextStream::Ok ? status : endAfterOutputFailure(error);
+}
+
+// Runs a session to its end, on the event loop, with Ctrl+C, SIGTERM and a
+// closed console as its interruptions; then ends as the session says: by
+// the signal that interrupted it, by SIGPIPE, or with its exit status.
+template <typename SessionType> int runToTheEnd(QCoreApplication& app, SessionType& session)
+{
+    int signalNumber = 0;
+    int status = kvx::ctl::ExitStatus::Done;
+    {
+        kvx::ctl::ConsoleInterrupts interrupts;
+        QObject::connect(&interrupts, &kvx::ctl::ConsoleInterrupts::interrupted, &session, [&](int exitStatus) {
+            if (!session.ended() && signalNumber == 0)
+                signalNumber = exitStatus - 128;
+            session.interrupt(exitStatus);
+        });
+        QObject::connect(&session, &SessionType::finished, &app, [&interrupts](int exitStatus) {
+            interrupts.programEnded();
+            QCoreApplication::exit(exitStatus);
+        });
+        status = session.start() ? app.exec() : session.exitStatus();
+        if (session.exitStatus() != 128 + signalNumber)
+            signalNumber = 0;
+        // The handlers go with `interrupts`: the signals have their old
+        // actions back before the program ends by one of them.
+    }
+#ifndef Q_OS_WIN
+    if (signalNumber != 0)
+        kvx::endBySignal(signalNumber);
+#else
+    Q_UNUSED(signalNumber);
+#endif
+    if (session.outputFailed())
+        endAfterOutputFailure(session.outputError());
+    return status;
 }
 
 } // namespace
@@ -30,7 +84,7 @@ int main(int argc, char** argv)
     using namespace kvx::ctl;
     kvx::restrictLibrarySearch();
 #ifndef Q_OS_WIN
-    const bool endByBrokenPipe = kvx::takeBrokenPipesAsErrors();
+    endByBrokenPipe = kvx::takeBrokenPipesAsErrors();
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kvx340ctl"));
@@ -66,39 +120,10 @@ int main(int argc, char** argv)
     }
 
     const auto link = request.simulator ? kvx::simulatorUsbLibrary(appDir) : kvx::hardwareUsbLibrary(appDir);
-    int signalNumber = 0;
-    int status = ExitStatus::Done;
-    bool outputFailed = false;
-    int outputError = 0;
-    {
-        ConsoleInterrupts interrupts;
-        Session session(*link, request, out, err);
-        QObject::connect(&interrupts, &ConsoleInterrupts::interrupted, &session, [&](int exitStatus) {
-            if (!session.ended() && signalNumber == 0)
-                signalNumber = exitStatus - 128;
-            session.interrupt(exitStatus);
-        });
-        QObject::connect(&session, &Session::finished, &app, [&interrupts](int exitStatus) {
-            interrupts.programEnded();
-            QCoreApplication::exit(exitStatus);
-        });
-        status = session.start() ? app.exec() : session.exitStatus();
-        outputFailed = session.outputFailed();
-        outputError = session.outputError();
-        if (session.exitStatus() != 128 + signalNumber)
-            signalNumber = 0;
-        // The handlers go with `interrupts`: the signals have their old
-        // actions back before the program ends by one of them.
+    if (request.steps.front().command == Command::Serve) {
+        ServeSession session(*link, request, err);
+        return runToTheEnd(app, session);
     }
-#ifndef Q_OS_WIN
-    if (signalNumber != 0)
-        kvx::endBySignal(signalNumber);
-    if (outputFailed && outputError == EPIPE && endByBrokenPipe)
-        kvx::endBySignal(SIGPIPE);
-#else
-    Q_UNUSED(signalNumber);
-    Q_UNUSED(outputFailed);
-    Q_UNUSED(outputError);
-#endif
-    return status;
+    Session session(*link, request, out, err);
+    return runToTheEnd(app, session);
 }

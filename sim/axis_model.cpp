@@ -56,9 +56,13 @@ bool AxisModel::energised() const
     return hasCommand(CommandBit::Enable) && command_.Amplitude > 0 && !wiringRefusesMotion();
 }
 
-// The switches are wired active-low: told they are active-high, the
-// controller sees both pressed and will not move at all.
-bool AxisModel::wiringRefusesMotion() const { return hasOption(OptionBit::LimitActiveHigh); }
+// Told the wrong level ("Limit Switch Active on HI" on active-low
+// switches, or not on active-high ones), the controller sees both pressed
+// and will not move at all.
+bool AxisModel::wiringRefusesMotion() const
+{
+    return hasOption(OptionBit::LimitActiveHigh) != switchesActiveHigh_;
+}
 
 double AxisModel::jogSpeed() const
 {

@@ -50,6 +50,10 @@ public:
     Snapshot snapshot() const;
     void restore(const Snapshot& snapshot);
 
+    // How the machine's switches are wired: active-low unless told so. The
+    // wiring belongs to the machine, not to its state, so restore() keeps it.
+    void setSwitchesActiveHigh(bool activeHigh) { switchesActiveHigh_ = activeHigh; }
+
     // Takes the frame as the controller's current command. A frame whose
     // constant bits are wrong is not acted on: false, and counted.
     bool apply(const CommandFrame& frame);
@@ -97,6 +101,7 @@ private:
     int64_t moveTarget_ = 0;
     bool jogging_ = false;
     bool stopping_ = false; // braking since STOP, until a move or jog takes over
+    bool switchesActiveHigh_ = false;
     uint64_t rejectedFrames_ = 0;
 };
 

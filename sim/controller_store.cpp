@@ -256,7 +256,7 @@ bool FileControllerStore::claim(std::size_t index, const std::string& product, s
     return true;
 }
 
-void FileControllerStore::release(std::size_t index, const SavedAxis& state)
+void FileControllerStore::keep(std::size_t index, const SavedAxis& state)
 {
     const auto found = held_.find(index);
     if (found == held_.end())
@@ -267,7 +267,6 @@ void FileControllerStore::release(std::size_t index, const SavedAxis& state)
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     WriteFile(file, contents.data(), DWORD(contents.size()), &written, nullptr);
     SetEndOfFile(file);
-    letGo(index);
 }
 
 #else
@@ -363,20 +362,28 @@ bool FileControllerStore::claim(std::size_t index, const std::string& product, s
     return true;
 }
 
-void FileControllerStore::release(std::size_t index, const SavedAxis& state)
+// Written over in place, so the lock stays: the new state first, then the
+// end cut (never an empty file, should the program die in between).
+void FileControllerStore::keep(std::size_t index, const SavedAxis& state)
 {
     const auto found = held_.find(index);
     if (found == held_.end())
         return;
     const int fd = found->second->fd;
     const std::string contents = encodeSavedAxis(state);
-    if (::ftruncate(fd, 0) == 0) {
-        [[maybe_unused]] const ssize_t written = ::pwrite(fd, contents.data(), contents.size(), 0);
+    const ssize_t written = ::pwrite(fd, contents.data(), contents.size(), 0);
+    if (written == ssize_t(contents.size())) {
+        [[maybe_unused]] const int cut = ::ftruncate(fd, off_t(contents.size()));
     }
-    letGo(index);
 }
 
 #endif
+
+void FileControllerStore::release(std::size_t index, const SavedAxis& state)
+{
+    keep(index, state);
+    letGo(index);
+}
 
 FileControllerStore::~FileControllerStore()
 {

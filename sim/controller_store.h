@@ -1,7 +1,8 @@
 // Keeps a simulated controller as a powered one would be kept between
-// programs: its axis is saved when a program closes it or ends, and the next
-// program that opens it finds it advanced by the time that passed. While a
-// program holds it open, no other program can open it.
+// programs: its axis is saved at every change of motion while a program
+// holds it, and when the program closes it or ends, so the next program that
+// opens it finds it advanced by the time that passed, even after a program
+// killed outright. While a program holds it open, no other program can.
 #pragma once
 
 #include "axis_model.h"
@@ -33,6 +34,9 @@ public:
     // Claims the controller for this program: false when another program
     // holds it. What was saved of it, if anything, comes in saved.
     virtual bool claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved) = 0;
+    // Saves the controller while this program goes on holding it; nothing
+    // when it does not hold it.
+    virtual void keep(std::size_t index, const SavedAxis& state) = 0;
     // Saves the controller and lets other programs have it.
     virtual void release(std::size_t index, const SavedAxis& state) = 0;
 };
@@ -47,6 +51,7 @@ class FileControllerStore final : public ControllerStore {
 public:
     ~FileControllerStore() override;
     bool claim(std::size_t index, const std::string& product, std::optional<SavedAxis>& saved) override;
+    void keep(std::size_t index, const SavedAxis& state) override;
     void release(std::size_t index, const SavedAxis& state) override;
 
     // The folder, or empty when nothing is kept.

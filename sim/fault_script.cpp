@@ -102,6 +102,8 @@ FaultScript parseFaultScript(std::string_view text)
             script.openFails = true;
         } else if (item == "no-devices") {
             noDevices = true;
+        } else if (item == "switches-active-high") {
+            script.switchesActiveHigh = true;
         } else if (item.starts_with("start-at=")) {
             // Inside the switches only: a switch the axis stands beyond
             // would never clear.

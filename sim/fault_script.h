@@ -41,6 +41,9 @@ struct FaultScript {
     // Where a fresh controller's axis stands, in steps from the middle of
     // its travel: homing tests start near a switch rather than minutes away.
     int64_t startAt = 0;
+    // The switches read high when pressed, so "Limit Switch Active on HI"
+    // is the right setting for them (active-low without this).
+    bool switchesActiveHigh = false;
 
     friend bool operator==(const FaultScript&, const FaultScript&) = default;
 };

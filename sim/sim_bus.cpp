@@ -23,6 +23,23 @@ bool strikesOn(FaultKind kind, bool onWrite)
     return false;
 }
 
+// Whether the frame just taken changed what the axis will do from now on:
+// a move, a jog or its speed, STOP, ZERO, the commands pressed or released
+// (whose edges the next frames are weighed against) or the settings that
+// shape the motion. Frames that only repeat the last are not.
+bool motionChanged(const AxisModel::Snapshot& before, const AxisModel::Snapshot& after)
+{
+    const auto commands = [](const CommandFrame& f) { return uint8_t(f.CommandByte & ~CommandBit::Toggle); };
+    const auto jogWord = [](const CommandFrame& f) { return (f.CommandByte & CommandBit::JogMode) ? f.JogWord : 0; };
+    const CommandFrame &was = before.command, &is = after.command;
+    return before.movePending != after.movePending || before.moveTarget != after.moveTarget
+           || before.jogging != after.jogging || before.stopping != after.stopping
+           || before.position != after.position // ZERO
+           || commands(was) != commands(is) || jogWord(was) != jogWord(is) || was.MaxSpeed != is.MaxSpeed
+           || was.Acceleration != is.Acceleration || (was.Amplitude > 0) != (is.Amplitude > 0)
+           || was.OptionsByte != is.OptionsByte;
+}
+
 } // namespace
 
 SimBus::SimBus(SimClock& clock, FaultScript script, ControllerStore* store) : clock_(clock), store_(store)
@@ -55,10 +72,12 @@ bool SimBus::restart(const FaultScript& script)
     controllers_.clear();
     for (const auto& product : script_.products) {
         controllers_.push_back(Controller{product, {}, true, false, false, 0.0});
+        AxisModel& model = controllers_.back().model;
+        model.setSwitchesActiveHigh(script_.switchesActiveHigh);
         if (script_.startAt != 0) {
             AxisModel::Snapshot placed;
             placed.position = placed.travel = static_cast<double>(script_.startAt);
-            controllers_.back().model.restore(placed);
+            model.restore(placed);
         }
     }
     return true;
@@ -253,7 +272,13 @@ int SimBus::write(void* handle, const void* buffer, uint32_t bytesToWrite, uint3
         return SiStatus::Success;
     }
     // One transfer carries one frame; bytes beyond it are not taken.
+    const AxisModel::Snapshot before = controller.model.snapshot();
     controller.model.apply(decodeCommandFrame(static_cast<const uint8_t*>(buffer)));
+    // Kept at once, not only at the close: a program killed outright leaves
+    // the controller carrying on with its last command, as a powered one
+    // would. A frame every 30 ms that changes nothing writes nothing.
+    if (store_ && motionChanged(before, controller.model.snapshot()))
+        store_->keep(s->controller, SavedAxis{controller.model.snapshot(), wallClockNow()});
     *bytesWritten = FrameSize;
     if (!(faulted && fault == FaultKind::ReadTimeout))
         queueAnswer(*s, controller.model);

@@ -167,6 +167,8 @@ const Case Cases[] = {
     {"move 10 --max-speed 0", "error: max-speed 0 cannot move the axis"},
     {"jog 5 --for 1 --amplitude 0", "error: amplitude 0 cannot move the axis"},
     {"home left --amplitude 0", "error: amplitude 0 cannot move the axis"},
+    {"jog 5 --for 2 --timeout 1", "error: jog --for 2 can only time out after --timeout 1"},
+    {"jog 5 --for 1 --timeout 1", "jog 5 t1 1s | ratio 15 | 180/75/160/50 | options 000 | dev ''"},
     {"status --max-speed 0 --amplitude 0", "status | ratio 15 | 0/75/0/50 | options 000 | dev ''"},
     {"stop --max-speed 0", "stop | ratio 15 | 0/75/160/50 | options 000 | dev ''"},
     // Waiting commands, homing, the doctor.

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 
 #ifndef Q_OS_WIN
 #include <csignal>
+#include <unistd.h>
 #endif
 
 using namespace kvx;
@@ -324,8 +327,14 @@ TEST_F(CtlProgram, ExitStatuses)
         {"-d 1 home right --speed 10000", "start-at=149000", 0, "", nullptr, false, true},
         {"-d 0 home right --timeout 0.3", "start-at=-149000", 7, "kvx340ctl: home: no switch found within 0.3 s",
          nullptr, true, true},
-        {"-d 0 --reverse-motor home left", "start-at=149900", 7, "kvx340ctl: home: met the right switch instead",
-         nullptr, true, true},
+        // The options turn the motor, not the lamp home seeks.
+        {"-d 0 --reverse-motor home left", "start-at=-149000", 0, "", nullptr, false, true},
+        {"-d 0 --limit-active-high home left", "", 7, "kvx340ctl: home: both limit switches read active", nullptr,
+         true, true},
+        // The switch found at once, the time-out after it: not "no switch".
+        {"-d 0 home left --speed 50 --timeout 0.75", "start-at=-149995", 6,
+         "kvx340ctl: home: timed out after 0.75 s while", nullptr, true, true},
+        {"-d 0 wait-idle --timeout 0.0005", "", 0, "", nullptr, false, true},
     };
     for (const Case& c : cases) {
         const QString log = file("calls");
@@ -440,6 +449,26 @@ TEST_F(CtlProgram, SignalDuringAMoveSendsStopBeforeTheCloseThenEndsByIt)
         EXPECT_TRUE(stopBeforeClose(calls)) << calls.join(QLatin1Char('\n')).toStdString();
     }
 
+    // Two signals a few milliseconds apart, during a jog and a move: the
+    // second may cut the wait for idle short, never the STOP.
+    // (The log shows a frame once, until another one follows.)
+    const std::pair<const char*, const char*> motions[] = {{"jog 3000 --for 100", "SI_Write 0 command 18"},
+                                                           {"move 3000", "SI_Write 0 command 28"}};
+    for (const auto& [command, underWayFrame] : motions)
+        for (const int gapMs : {1, 5, 20}) {
+            QFile::remove(log);
+            QStringList arguments{QStringLiteral("-d"), QStringLiteral("0")};
+            arguments += QString::fromLatin1(command).split(QLatin1Char(' '));
+            QProcess* process = start(arguments, {{CallLog, log}});
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lines(log).contains(QLatin1String(underWayFrame)); }, 30000));
+            ::kill(pid_t(process->processId()), SIGTERM);
+            ::usleep(useconds_t(gapMs) * 1000);
+            ::kill(pid_t(process->processId()), SIGTERM);
+            EXPECT_EQ(finish(process).signal, SIGTERM) << command << " " << gapMs;
+            EXPECT_TRUE(stopBeforeClose(lines(log))) << command << " " << gapMs << "\n"
+                                                     << lines(log).join(QLatin1Char('\n')).toStdString();
+        }
+
     // Ctrl+C in a terminal reaches the whole process group: the loop ends
     // with the first move, after one open.
     QFile::remove(log);
@@ -494,6 +523,8 @@ TEST_F(CtlProgram, OutputThatGoesNowhereEndsTheProgram)
         {"trap '' PIPE; " + run + " | head -1 >/dev/null; echo ${PIPESTATUS[0]}", "9", true},
         {"trap '' PIPE; $ctl -d 1 watch | head -1 >/dev/null; echo ${PIPESTATUS[0]}", "9", false},
         {"$ctl list >/dev/full; echo $?", "9", false},
+        {"(sleep .5; $ctl --help) | true; echo ${PIPESTATUS[0]}", "141", false},
+        {"$ctl doctor | true; echo ${PIPESTATUS[0]}", "141", false},
     };
     for (const Case& c : cases) {
         const QString log = file("calls");
@@ -528,6 +559,35 @@ TEST_F(CtlProgram, SimulatedControllerKeepsItsStateBetweenPrograms)
     EXPECT_EQ(ctl(QStringLiteral("-d 0 move 10")).exit, 0);
     EXPECT_EQ(ctl(QStringLiteral("-d 0 status")).out.section(QLatin1Char('\n'), 0, 0),
               QLatin1String("Position: 0.00"));
+}
+
+// Killed outright, a program saves nothing at its end: the controller
+// carries on with the last command, kept when it was given, and the next
+// program finds the move under way or ended, never back at its start.
+TEST_F(CtlProgram, SimulatedControllerCarriesOnWhenItsProgramIsKilled)
+{
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "SIGKILL";
+#else
+    const QList<QPair<QString, QString>> kept = {{StateFolder, folder.path()}, {CallLog, file("calls")}};
+    const QString slow = QStringLiteral("-d 0 --ratio 1 --max-speed 100 "); // 1000 steps/s: 5000 take 5 s
+    QElapsedTimer since;
+    since.start();
+    QProcess* mover = start((slow + QStringLiteral("move 5000")).split(QLatin1Char(' ')), kept);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines(file("calls")).contains(QStringLiteral("SI_Write 0 command 28")); },
+                                30000));
+    QTest::qWait(1000);
+    ::kill(pid_t(mover->processId()), SIGKILL);
+    EXPECT_EQ(finish(mover).signal, SIGKILL);
+    const Ended next = ctl(slow + QStringLiteral("status --json"), kept);
+    const double seconds = since.elapsed() / 1000.0;
+    ASSERT_EQ(next.exit, 0) << next.err.toStdString(); // the hold went with the killed program
+    const int position = QJsonDocument::fromJson(next.out.toUtf8()).object().value(QLatin1String("position")).toInt();
+    // A second at least since the move was under way; never faster than its top speed.
+    EXPECT_GE(position, 500) << next.out.toStdString();
+    EXPECT_LE(position, std::min(5000.0, 1000 * seconds)) << seconds;
+    EXPECT_EQ(next.out.contains(QLatin1String("\"busy\":true")), position < 5000) << next.out.toStdString();
+#endif
 }
 
 TEST_F(CtlProgram, ControllerHeldByOneProgramCannotBeOpenedByAnother)

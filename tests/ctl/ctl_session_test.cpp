@@ -201,16 +201,46 @@ TEST_F(SessionTest, InterruptedMoveSendsStopBeforeTheClose)
     EXPECT_EQ(link.calls.lastIndexOf(QStringLiteral("SI_Write")), close - 2);
 }
 
-TEST_F(SessionTest, SecondInterruptClosesAtOnce)
+// A STOP held on a way out goes on whatever comes meanwhile: the first
+// signal says how the program ends, a second may cut the wait for idle
+// short, and nothing closes before a STOP frame is on the wire.
+TEST_F(SessionTest, InterruptionsDuringTheStopHold)
 {
-    link.answer(0, Busy); // busy for good: STOP alone would wait 2 s
-    EXPECT_EQ(run(QStringLiteral("jog 100 --for 10"), [&] { return link.written.size() >= 2; }), ExitStatus::Done);
-    session->interrupt(143);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (link.written.back()[3] & CommandBit::Stop) != 0; }, WaitBoundMs));
-    session->interrupt(130);
-    EXPECT_TRUE(session->ended());
-    EXPECT_EQ(session->exitStatus(), 143);
-    EXPECT_EQ(link.calls.last(), QLatin1String("SI_Close"));
+    struct Case {
+        const char* line;
+        int interruptions;  // at once, with no exchange between them
+        bool afterTimeout;  // the first comes after the time-out's message
+        int exit;
+    };
+    const Case cases[] = {
+        {"jog 100 --for 10", 1, false, 143},
+        {"jog 100 --for 10", 2, false, 143},
+        {"move 100", 2, false, 143},
+        {"wait-idle --timeout 0.05", 1, true, 143},
+        {"wait-idle --timeout 0.05", 2, true, 143},
+    };
+    for (const Case& c : cases) {
+        link = {};
+        link.products = {"KVX-340 X"};
+        link.answer(0, Busy); // busy for good: the STOP is held its 2 s unless cut short
+        err.clear();
+        const auto ready = [&] { return c.afterTimeout ? err.contains(QLatin1String("timed out")) : link.written.size() >= 2; };
+        EXPECT_EQ(run(QLatin1String(c.line), ready), ExitStatus::Done); // not ended yet
+        const std::size_t before = link.written.size();
+        for (int i = 0; i < c.interruptions; ++i)
+            session->interrupt(i == 0 ? 143 : 130);
+        EXPECT_FALSE(session->ended()) << c.line;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return session->ended(); }, WaitBoundMs)) << c.line;
+        EXPECT_EQ(session->exitStatus(), c.exit) << c.line;
+        ASSERT_EQ(link.calls.last(), QLatin1String("SI_Close")) << c.line;
+        EXPECT_NE(link.written.back()[3] & CommandBit::Stop, 0) << c.line;
+        // One signal waits out the hold; a second ends it with the next STOP frame.
+        if (c.interruptions == 2) {
+            EXPECT_LE(link.written.size(), before + 1) << c.line;
+        } else {
+            EXPECT_GT(link.written.size(), before + 10) << c.line;
+        }
+    }
 }
 
 TEST_F(SessionTest, InterruptedWatchClosesWithoutStop)
@@ -251,7 +281,6 @@ TEST_F(SessionTest, WaysOutWhileTheAxisMayMoveSendStopBeforeTheClose)
         {"watch", Act::FailRead, ExitStatus::LinkFailure, false, false, "Error writing to USB"},
         {"move 100 --timeout 0.05", Act::Nothing, ExitStatus::TimedOut, true, true, "move: timed out after 0.05 s"},
         {"wait-idle --timeout 0.05", Act::Nothing, ExitStatus::TimedOut, true, true, "wait-idle: timed out"},
-        {"jog 100 --for 30 --timeout 0.05", Act::Nothing, ExitStatus::TimedOut, true, true, "jog: timed out"},
         {"home right --timeout 0.05", Act::Nothing, ExitStatus::HomingFailed, true, true,
          "home: no switch found within 0.05 s"},
         {"run " + runFile, Act::Interrupt, 130, true, true, ""},
@@ -348,8 +377,9 @@ TEST_F(SessionTest, HomeSeeksLeavesSlowlyAndZeroesWhereTheSwitchClears)
     // Heading for the left switch, the right one trips: STOP, the close, 7.
     link = {};
     link.products = {"KVX-340 X"};
-    link.respond = [](const Frame& frame) {
-        return encodeStatusFrame({0, uint8_t(StatusBit::UpperLimit | ((frame[3] & CommandBit::Stop) ? 0 : Busy)), 0});
+    link.respond = [&](const Frame& frame) {
+        const uint8_t right = link.written.size() > 3 ? StatusBit::UpperLimit : 0;
+        return encodeStatusFrame({0, uint8_t(right | ((frame[3] & CommandBit::Stop) ? 0 : Busy)), 0});
     };
     err.clear();
     EXPECT_EQ(run(QStringLiteral("home left")), ExitStatus::HomingFailed);

@@ -246,15 +246,28 @@ TEST_F(Axis, ReverseMotorDirectionTurnsTheMachineTheOtherWay)
     EXPECT_DOUBLE_EQ(model.travel(), -1000.0);
 }
 
+// "Limit Switch Active on HI" must match the wiring: told the wrong level,
+// the controller reads both switches pressed and refuses to move; told the
+// right one, the axis runs onto its switch and lights that switch's bit only.
 TEST_F(Axis, MiswiredSwitchesReadPressedAndTheAxisRefusesToMove)
 {
-    CommandFrame go = designCommand(CommandBit::Go, 1000);
-    go.OptionsByte |= OptionBit::LimitActiveHigh;
-    for (int i = 0; i < 10; ++i)
-        tick(go);
-    const StatusFrame status = model.status();
-    EXPECT_EQ(status.MotorPosition, 0);
-    EXPECT_EQ(status.StatusByte, StatusBit::LowerLimit | StatusBit::UpperLimit | StatusBit::ActiveHigh);
+    for (const bool wiredHigh : {false, true}) {
+        for (const bool option : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "wired high " << wiredHigh << ", option " << option);
+            model = AxisModel();
+            model.setSwitchesActiveHigh(wiredHigh);
+            AxisModel::Snapshot nearTheSwitch; // the wiring is the machine's: a restored state keeps it
+            nearTheSwitch.position = nearTheSwitch.travel = 149000;
+            model.restore(nearTheSwitch);
+            CommandFrame go = designCommand(CommandBit::Go, 151000);
+            go.OptionsByte |= option ? OptionBit::LimitActiveHigh : 0;
+            runUntilIdle(go, 10);
+            const bool moves = wiredHigh == option;
+            EXPECT_EQ(model.status().MotorPosition, moves ? 150000 : 149000);
+            const int lit = moves ? StatusBit::UpperLimit : StatusBit::LowerLimit | StatusBit::UpperLimit;
+            EXPECT_EQ(model.status().StatusByte, (option ? StatusBit::ActiveHigh : 0) | lit);
+        }
+    }
 }
 
 TEST_F(Axis, NoMotionWithoutEnableOrCurrent)

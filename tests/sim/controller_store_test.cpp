@@ -90,6 +90,21 @@ TEST(FileControllerStore, OneProgramAtATimeAndWhatItSavedForTheNext)
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->savedAt, 7);
 
+    // Kept while held, the hold kept too: a program that then ends without
+    // saving (killed) leaves it for the next. Not held, nothing is written.
+    second.release(0, SavedAxis{AxisModel().snapshot(), 7});
+    {
+        FileControllerStore killed;
+        ASSERT_TRUE(killed.claim(0, "KVX-340 X", saved));
+        killed.keep(0, SavedAxis{AxisModel().snapshot(), 43});
+        killed.keep(2, SavedAxis{AxisModel().snapshot(), 44});
+        EXPECT_FALSE(first.claim(0, "KVX-340 X", saved));
+    }
+    ASSERT_TRUE(first.claim(0, "KVX-340 X", saved) && saved);
+    EXPECT_EQ(saved->savedAt, 43);
+    ASSERT_TRUE(first.claim(2, "KVX-340 Z", saved));
+    EXPECT_FALSE(saved);
+
     qputenv(StateFolderVariable, "off");
     EXPECT_TRUE(FileControllerStore::folder().empty());
     EXPECT_TRUE(first.claim(0, "KVX-340 X", saved)); // nothing kept, nothing locked
@@ -118,7 +133,7 @@ QString keepOneIn(const QString& folder)
 TEST(FileControllerStore, KeepsNothingWhereOthersCouldPlantFilesAndSaysWhyOnce)
 {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    QTemporaryDir elsewhere, linked, hardLinked, shared, others;
+    QTemporaryDir elsewhere, linked, hardLinked, shared, groupShared, others;
     const QString precious = elsewhere.path() + "/precious";
     QFile(precious).open(QIODevice::WriteOnly);
 
@@ -130,8 +145,11 @@ TEST(FileControllerStore, KeepsNothingWhereOthersCouldPlantFilesAndSaysWhyOnce)
     const QString twice = keepOneIn(hardLinked.path());
     ASSERT_EQ(::link(twice.toLocal8Bit().constData(), (hardLinked.path() + "/other").toLocal8Bit().constData()), 0);
 
+    // Each of the two write bits alone is enough to refuse the folder.
     ASSERT_FALSE(keepOneIn(shared.path()).isEmpty());
-    ::chmod(shared.path().toLocal8Bit().constData(), 0777);
+    ::chmod(shared.path().toLocal8Bit().constData(), 0703);
+    ASSERT_FALSE(keepOneIn(groupShared.path()).isEmpty());
+    ::chmod(groupShared.path().toLocal8Bit().constData(), 0770);
 
     // Root owns "/"; run as root, a folder given to nobody.
     QString othersFolder = "/";
@@ -148,6 +166,8 @@ TEST(FileControllerStore, KeepsNothingWhereOthersCouldPlantFilesAndSaysWhyOnce)
         {linked.path().toLocal8Bit(), " is a symbolic link"},
         {hardLinked.path().toLocal8Bit(), " is not a regular file of this user's"},
         {shared.path().toLocal8Bit(), "other users may write to the state folder " + shared.path().toStdString()},
+        {groupShared.path().toLocal8Bit(),
+         "other users may write to the state folder " + groupShared.path().toStdString()},
         {othersFolder.toLocal8Bit(), "the state folder " + othersFolder.toStdString() + " belongs to another user"},
         {"/nonexistent-kvx340/state", "cannot use the state folder /nonexistent-kvx340/state"},
         {{}, "$XDG_RUNTIME_DIR is not set"},
@@ -180,6 +200,7 @@ TEST(FileControllerStore, KeepsNothingWhereOthersCouldPlantFilesAndSaysWhyOnce)
     ASSERT_TRUE(target.open(QIODevice::ReadOnly));
     EXPECT_EQ(target.readAll(), QByteArray()); // not written through the link
     ::chmod(shared.path().toLocal8Bit().constData(), 0700);
+    ::chmod(groupShared.path().toLocal8Bit().constData(), 0700);
     if (!runtime.isNull())
         qputenv("XDG_RUNTIME_DIR", runtime);
 }
@@ -193,11 +214,17 @@ public:
         saved = kept;
         return !held;
     }
+    void keep(std::size_t, const SavedAxis& state) override
+    {
+        kept = state;
+        ++keeps;
+    }
     void release(std::size_t, const SavedAxis& state) override { kept = state; }
 
     bool held = false;
     std::optional<SavedAxis> kept;
     std::vector<std::string> claimed;
+    int keeps = 0;
 };
 
 TEST(SimBusStore, RestoresTheAxisAdvancedByTheTimeAwayAndSavesItOnClose)
@@ -263,6 +290,45 @@ TEST(SimBusStore, ControllersStillOpenAreSavedWhenTheProgramEnds)
     ASSERT_TRUE(store.kept);
     EXPECT_TRUE(store.kept->axis.movePending);
     EXPECT_GT(store.kept->axis.position, 0);
+}
+
+// Kept at every change of motion, so that a program killed outright leaves
+// the controller carrying on with its last command (a jog jogs on); frames
+// that only repeat the last, every 30 ms, write nothing.
+TEST(SimBusStore, KeepsTheAxisAtEveryChangeOfMotionWhileHeld)
+{
+    using test::designCommand;
+    CommandFrame toggled = designCommand(CommandBit::Go, 1500), broken = toggled;
+    CommandFrame jog = designCommand(CommandBit::JogMode), faster = jog, zero = jog;
+    toggled.CommandByte |= CommandBit::Toggle;
+    broken.OptionsByte = 0;
+    jog.JogWord = 35767;
+    faster.JogWord = zero.JogWord = 42767; // full speed, 1800 steps/s
+    zero.CommandByte |= CommandBit::Zero;
+    const std::pair<CommandFrame, bool> frames[] = {
+        {designCommand(), true}, {designCommand(), false}, {designCommand(CommandBit::Go, 1500), true},
+        {toggled, false}, {broken, false}, {designCommand(CommandBit::Stop), true}, {jog, true}, {jog, false},
+        {faster, true}, {faster, false}, {zero, true}, {zero, true}, // held while jogging: a new origin each time
+    };
+    test::ManualClock clock;
+    MemoryStore store;
+    SimBus bus(clock, {}, &store);
+    void* handle = nullptr;
+    ASSERT_EQ(bus.open(0, &handle), SiStatus::Success);
+    for (std::size_t i = 0; i < std::size(frames); ++i) {
+        const int keeps = store.keeps;
+        clock.seconds += 0.03;
+        const Frame bytes = encodeCommandFrame(frames[i].first);
+        uint32_t written = 0;
+        ASSERT_EQ(bus.write(handle, bytes.data(), FrameSize, &written), SiStatus::Success);
+        EXPECT_EQ(store.keeps - keeps, frames[i].second ? 1 : 0) << "frame " << i;
+    }
+    // The next program, two seconds on, finds the jog under way.
+    store.kept->savedAt -= 2;
+    SimBus next(clock, {}, &store);
+    ASSERT_EQ(next.open(0, &handle), SiStatus::Success);
+    EXPECT_TRUE(next.model(0).jogging());
+    EXPECT_GT(next.model(0).position(), 1800 * 1.5);
 }
 
 } // namespace

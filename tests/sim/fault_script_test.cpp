@@ -39,8 +39,9 @@ TEST(FaultScript, ReadsEveryKindOfItem)
 {
     const FaultScript script = parseFaultScript(
         "count-fails;open-fails;products=A1,B2;short-write@50;fail-read@t=2.5s;read-timeout@10;unplug@100;"
-        "fail-write@t=1;short-read@3");
+        "fail-write@t=1;short-read@3;switches-active-high");
     EXPECT_TRUE(script.countFails);
+    EXPECT_TRUE(script.switchesActiveHigh);
     EXPECT_TRUE(script.openFails);
     EXPECT_EQ(script.products, (std::vector<std::string>{"A1", "B2"}));
     const std::vector<TimedFault> expected{
@@ -70,7 +71,7 @@ TEST(FaultScript, MalformedItemsAreIgnored)
                              "fail-write@12x", "fail-write@t=", "fail-write@t=-1s", "fail-write@t=nan",
                              "fail-write@t=inf", "fail-write@t=1e300", "fail-write@99999999999999999999",
                              "melt@3", "@3", "COUNT-FAILS", "products=", "products=,,", "products", ";;;", "=",
-                             "fail-write@t=2.5ss"}) {
+                             "fail-write@t=2.5ss", "switches-active-high=1", "SWITCHES-ACTIVE-HIGH"}) {
         EXPECT_EQ(parseFaultScript(text), FaultScript{}) << text;
     }
     // Good items around a bad one still count.

@@ -304,6 +304,17 @@ TEST_F(Bus, ListingFaults)
     EXPECT_EQ(handle, nullptr);
 }
 
+// The script wires every controller, a placed one too.
+TEST_F(Bus, SwitchesWiredActiveHighWantTheOption)
+{
+    ASSERT_TRUE(bus.restart(scriptWith("switches-active-high;start-at=-1000")));
+    CommandFrame go = test::designCommand(CommandBit::Go, 300);
+    go.OptionsByte |= OptionBit::LimitActiveHigh;
+    void* handle = openFirst();
+    EXPECT_EQ(exchange(handle, encodeCommandFrame(go)).StatusByte, StatusBit::Busy | StatusBit::ActiveHigh);
+    EXPECT_GT(exchange(handle, encodeCommandFrame(go)).MotorPosition, -1000);
+}
+
 // Each timed fault, scripted at exchange 3: the first two exchanges go
 // through, the third gives the promised status and count.
 TEST_F(Bus, TimedFaultsStrikeAtTheirExchange)
