@@ -20,14 +20,18 @@ except KeyboardInterrupt:
     print("interrupted; busy:", axis.reading.busy, flush=True)
     raise
 """
+UNDER_WAY = """
+axis.move_to(100000, wait=False)
+while not axis.reading.busy:
+    pass
+"""
 
 # The script's end after the open; what is done to it once its move is under
 # way (None: nothing); how it ends; what it prints after the serve's number.
 WAYS_OUT = [
     ("the script's end with a jog running", "axis.jog(3000)\n", None, 0, ""),
-    ("sys.exit with a move running", "axis.move_to(100000, wait=False)\nsys.exit(3)\n", None, 3, ""),
-    ("an exception with a move running", "axis.move_to(100000, wait=False)\nraise RuntimeError('scan failed')\n",
-     None, 1, ""),
+    ("sys.exit with a move running", UNDER_WAY + "sys.exit(3)\n", None, 3, ""),
+    ("an exception with a move running", UNDER_WAY + "raise RuntimeError('scan failed')\n", None, 1, ""),
     ("SIGINT to Python alone", BLOCKING_MOVE, lambda p: os.kill(p.pid, signal.SIGINT), -signal.SIGINT,
      "interrupted; busy: False"),
     ("SIGINT to the whole group", BLOCKING_MOVE, lambda p: os.killpg(p.pid, signal.SIGINT), -signal.SIGINT,
@@ -95,7 +99,7 @@ def test_a_failed_read_fails_every_pending_call(logs):
 
 
 OPEN_FAILURES = [
-    ("no such number", {"device": 5}, "", kvx340.NotFound, 3, "no controller number 5"),
+    ("no such number", {"device": 5}, "", kvx340.NotFound, 3, "no controller number"),
     ("several and none chosen", {}, "", kvx340.NotFound, 3, "several controllers attached"),
     ("no such product", {"device": "KVX-340 Z"}, "", kvx340.NotFound, 3, 'no controller "KVX-340 Z"'),
     ("the open fails", {"device": 0}, "open-fails", kvx340.LinkError, 2, "Error opening device: KVX-340 X"),
