@@ -5,6 +5,7 @@
 #include <cerrno>
 
 namespace kvx::ctl {
+
 Session::Session(UsbLink& link, Request request, QTextStream& out, QTextStream& err)
     : request_(std::move(request)), drive_(link, request_.settings), out_(out), err_(err)
 {
