@@ -31,6 +31,7 @@ bool HeldKeys::isHeld(int key) const { return held_.count(sameKey(key)) != 0; }
 
 void HeldKeys::release(int key)
 {
+    ending_.erase(sameKey(key));
     const auto found = held_.find(sameKey(key));
     if (found == held_.end())
         return;
@@ -78,9 +79,33 @@ void HeldKeys::noteRelease(const QKeyEvent* release)
         lastRelease_[key] = release->timestamp();
 }
 
+// Posted, so it runs once the events queued before it have been delivered.
+void HeldKeys::endAfterQueuedEvents(int key, unsigned long timestamp)
+{
+    if (!ending_.try_emplace(key, timestamp).second)
+        return; // the same release, seen again on its way up
+    QMetaObject::invokeMethod(
+        this,
+        [this, key, timestamp] {
+            const auto found = ending_.find(key);
+            if (found != ending_.end() && found->second == timestamp)
+                release(key);
+        },
+        Qt::QueuedConnection);
+}
+
+// A fresh press after a release still waiting to end: that release was a
+// real one, and its end comes before what the new press starts.
+void HeldKeys::endNowIfEnding(int key)
+{
+    if (ending_.count(key))
+        release(key);
+}
+
 // A key event passes here once for every object it travels through on its
-// way (the window, then each widget up from the focus); only the first
-// final release finds the key still held. A late repeat is taken on the
+// way (the window, then each widget up from the focus); the end that a
+// final release brings is set once. A release the program made itself has
+// no pair to wait for and ends at once. A late repeat is taken on the
 // first object it reaches and sent on from there as the repeat it is,
 // which only the panel sees.
 bool HeldKeys::eventFilter(QObject* watched, QEvent* event)
@@ -88,23 +113,28 @@ bool HeldKeys::eventFilter(QObject* watched, QEvent* event)
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
+    const int code = sameKey(key->key());
     if (event->type() == QEvent::KeyRelease)
         noteRelease(key);
     else if (isLateRepeat(key)) {
+        ending_.erase(code); // the key never came up
         QKeyEvent repeat(QEvent::KeyPress, key->key(), key->modifiers(), key->nativeScanCode(),
                          key->nativeVirtualKey(), key->nativeModifiers(), key->text(), true, key->count(),
                          key->device());
         repeat.setTimestamp(key->timestamp());
         QCoreApplication::sendEvent(watched, &repeat);
         return true;
-    }
-    const bool repeating = lastRelease_.count(sameKey(key->key())) != 0;
+    } else if (!key->isAutoRepeat())
+        endNowIfEnding(code);
+    const bool repeating = lastRelease_.count(code) != 0;
     if (key->isAutoRepeat() && (isHeld(key->key()) || repeating))
         return !onPanel(watched);
-    if (!isHeld(key->key()))
+    if (event->type() != QEvent::KeyRelease || !isHeld(code))
         return false;
-    if (event->type() == QEvent::KeyRelease)
-        release(key->key());
+    if (key->timestamp() == 0)
+        release(code);
+    else
+        endAfterQueuedEvents(code, key->timestamp());
     return false;
 }
 

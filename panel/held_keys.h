@@ -10,7 +10,12 @@
 // timestamp; Qt flags the pair as a repeat only when the press is already
 // queued as it reads the release. A press of a key this object held, with
 // the timestamp of that key's last release, is therefore handed on as the
-// repeat it is, wherever it lands.
+// repeat it is, wherever it lands. So that the pair's release does not end
+// the command before its press is seen, a release of a held key ends the
+// command only once the events already queued have been delivered; the
+// press of a late pair comes among them and keeps the command held. A
+// real release still ends it before the next exchange, which is a timer's
+// event and comes after them.
 #pragma once
 
 #include <QObject>
@@ -44,12 +49,17 @@ private:
     bool onPanel(QObject* watched) const;
     bool isLateRepeat(const QKeyEvent* press);
     void noteRelease(const QKeyEvent* release);
+    void endAfterQueuedEvents(int key, unsigned long timestamp);
+    void endNowIfEnding(int key);
 
     QWidget* panel_;
     std::map<int, std::function<void()>> held_;
     // The timestamp of the last release of each key held since its last
     // fresh press.
     std::map<int, unsigned long> lastRelease_;
+    // The keys released whose commands end once the queued events are in,
+    // with the timestamp of that release.
+    std::map<int, unsigned long> ending_;
 };
 
 } // namespace kvx

@@ -21,16 +21,40 @@ protected:
     Commands() { open(); }
 
     // Straight to the widget, or (throughWindow) as the platform delivers a
-    // key: to the target's window, which hands it to its focus widget.
+    // key: to the target's window, which hands it to its focus widget. Then
+    // what the key posted, as the event loop delivers it before the next
+    // tick.
     void key(QWidget* target, QEvent::Type type, int code, bool autoRepeat = false,
              Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
+        keyAt(target, type, code, autoRepeat, throughWindow ? ++keyTime : 0, modifiers);
+        QCoreApplication::sendPostedEvents();
+    }
+
+    void keyAt(QWidget* target, QEvent::Type type, int code, bool autoRepeat, ulong timestamp,
+               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
         if (throughWindow) {
-            windowKey(target, type, code, autoRepeat, ++keyTime, modifiers);
+            windowKey(target, type, code, autoRepeat, timestamp, modifiers);
             return;
         }
         QKeyEvent event(type, code, modifiers, QString(), autoRepeat);
+        event.setTimestamp(timestamp);
         QApplication::sendEvent(target, &event);
+    }
+
+    // The X server's repeat of a held key whose press Qt read too late to
+    // flag the pair: a release and a press, neither a repeat, with one
+    // timestamp. Gives the command bytes of an exchange between the two and
+    // of one after them.
+    std::pair<uint8_t, uint8_t> latePair(QWidget* target, int code)
+    {
+        const ulong time = ++keyTime;
+        keyAt(target, QEvent::KeyRelease, code, false, time);
+        const uint8_t between = tickCommandByte();
+        keyAt(target, QEvent::KeyPress, code, false, time);
+        QCoreApplication::sendPostedEvents();
+        return {between, tickCommandByte()};
     }
 
     void windowKey(QWidget* target, QEvent::Type type, int code, bool autoRepeat, ulong timestamp,
@@ -144,6 +168,9 @@ void Commands::enterHeldWithAutoRepeat()
     key(panel.Text2, QEvent::KeyPress, Qt::Key_Return, true);
     EXPECT_EQ(panel.TargetPosition, 470);
     EXPECT_EQ(tickCommandByte(), 1 + 8 + 16);
+    const auto [between, after] = latePair(panel.Text2, Qt::Key_Return);
+    EXPECT_EQ(between, 1 + 8 + 16) << "between a late pair";
+    EXPECT_EQ(after, 1 + 8 + 16) << "after a late pair";
 
     key(panel.Text2, QEvent::KeyRelease, Qt::Key_Return);
     EXPECT_EQ(state.GoFlag, 0);
@@ -205,6 +232,9 @@ TEST_F(Commands, SpaceOnRelativeHoldsTheDistanceThenClicks)
     EXPECT_EQ(tickCommandByte(), 64 + 8);
     key(panel.Command7, QEvent::KeyRelease, Qt::Key_Space, true);
     EXPECT_EQ(state.RelativeFlag, 64);
+    const auto [between, after] = latePair(panel.Command7, Qt::Key_Space);
+    EXPECT_EQ(between & 64, 64) << "between a late pair";
+    EXPECT_EQ(after & 64, 64) << "after a late pair";
     key(panel.Command7, QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_EQ(state.RelativeFlag, 0);
     EXPECT_EQ(state.PositionModeFlag, 32);
@@ -262,6 +292,10 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
             key(releasedOn, QEvent::KeyPress, c.code, true);
             EXPECT_EQ(state.*c.flag, c.value) << c.name << ": auto-repeat";
             EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": auto-repeat pressed again";
+            const auto [between, after] = latePair(releasedOn, c.code);
+            EXPECT_EQ(between & c.value, c.value) << c.name << ": between a late pair";
+            EXPECT_EQ(after & c.value, c.value) << c.name << ": after a late pair";
+            EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": a late pair pressed again";
             key(releasedOn, QEvent::KeyRelease, c.code);
             EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
             EXPECT_EQ(tickCommandByte() & 0x0F, 8) << c.name;
@@ -368,6 +402,7 @@ TEST_F(Commands, LateRepeatOfAHeldKeyIsNoNewPress)
         repeat(panel.Text2);
         repeat(panel.Text2);
         windowKey(panel.Text2, QEvent::KeyRelease, Qt::Key_Return, false, ++keyTime);
+        QCoreApplication::sendPostedEvents();
         EXPECT_EQ(shownMessages.size(), 1);
         EXPECT_EQ(boxClicks, 0);
         EXPECT_EQ(state.GoFlag, 0);
@@ -536,6 +571,29 @@ TEST(HeldKeys, OneReleaseOneCallAndNoRepeatsOutsideThePanel)
         EXPECT_EQ(releases, press);
     }
     EXPECT_EQ(boxPresses, 0);
+
+    // A release from the platform ends the hold once the queued events are
+    // in: not at all when the press of a late pair is among them, and
+    // before a fresh press that comes first. Each ends it once.
+    const auto send = [&](QEvent::Type type, ulong time) {
+        QKeyEvent event(type, Qt::Key_Return, Qt::NoModifier, QString());
+        event.setTimestamp(time);
+        QApplication::sendEvent(boxButton, &event);
+    };
+    keys.hold(Qt::Key_Return, [&] { ++releases; });
+    send(QEvent::KeyRelease, 5);
+    send(QEvent::KeyPress, 5);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(releases, 2);
+    send(QEvent::KeyRelease, 6);
+    EXPECT_EQ(releases, 2);
+    send(QEvent::KeyPress, 7);
+    EXPECT_EQ(releases, 3);
+    keys.hold(Qt::Key_Return, [&] { ++releases; });
+    send(QEvent::KeyRelease, 8);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(releases, 4);
+    EXPECT_EQ(boxPresses, 1) << "the fresh press alone reaches the box";
 }
 
 TEST_F(Commands, TenDigitEntryIsShownInFull)
