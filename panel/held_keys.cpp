@@ -25,7 +25,10 @@ HeldKeys::HeldKeys(QWidget* panel) : QObject(panel), panel_(panel)
 
 HeldKeys::~HeldKeys() { QCoreApplication::instance()->removeEventFilter(this); }
 
-void HeldKeys::hold(int key, std::function<void()> release) { held_.try_emplace(sameKey(key), std::move(release)); }
+void HeldKeys::hold(int key, std::function<void()> release, std::function<void()> again)
+{
+    held_.try_emplace(sameKey(key), Command{std::move(release), std::move(again)});
+}
 
 bool HeldKeys::isHeld(int key) const { return held_.count(sameKey(key)) != 0; }
 
@@ -36,9 +39,10 @@ void HeldKeys::release(int key)
     if (found == held_.end())
         return;
     // Forgotten first: the release may open a box whose events come back here.
-    const std::function<void()> release = std::move(found->second);
+    const Command command = std::move(found->second);
     held_.erase(found);
-    release();
+    ended_.insert_or_assign(sameKey(key), command);
+    command.release();
 }
 
 void HeldKeys::releaseAll()
@@ -46,6 +50,7 @@ void HeldKeys::releaseAll()
     while (!held_.empty())
         release(held_.begin()->first);
     lastRelease_.clear();
+    ended_.clear();
 }
 
 bool HeldKeys::onPanel(QObject* watched) const
@@ -100,6 +105,20 @@ void HeldKeys::endNowIfEnding(int key)
 {
     if (ending_.count(key))
         release(key);
+    ended_.erase(key);
+}
+
+// The press of a late pair: the key never came up. If its release has
+// ended the command already, the command is held again.
+void HeldKeys::holdAgain(int key)
+{
+    const auto found = ended_.find(key);
+    if (ending_.erase(key) || found == ended_.end() || isHeld(key))
+        return;
+    const Command command = std::move(found->second);
+    ended_.erase(found);
+    held_.emplace(key, command);
+    command.again();
 }
 
 // A key event passes here once for every object it travels through on its
@@ -117,7 +136,7 @@ bool HeldKeys::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyRelease)
         noteRelease(key);
     else if (isLateRepeat(key)) {
-        ending_.erase(code); // the key never came up
+        holdAgain(code);
         QKeyEvent repeat(QEvent::KeyPress, key->key(), key->modifiers(), key->nativeScanCode(),
                          key->nativeVirtualKey(), key->nativeModifiers(), key->text(), true, key->count(),
                          key->device());

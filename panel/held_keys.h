@@ -12,10 +12,10 @@
 // the timestamp of that key's last release, is therefore handed on as the
 // repeat it is, wherever it lands. So that the pair's release does not end
 // the command before its press is seen, a release of a held key ends the
-// command only once the events already queued have been delivered; the
-// press of a late pair comes among them and keeps the command held. A
-// real release still ends it before the next exchange, which is a timer's
-// event and comes after them.
+// command only once the events already queued have been delivered: a
+// press among them keeps the command held, and a real release still ends
+// it before the next exchange, a timer's event. A press that comes later
+// holds the command again.
 #pragma once
 
 #include <QObject>
@@ -33,9 +33,10 @@ public:
     explicit HeldKeys(QWidget* panel);
     ~HeldKeys() override;
 
-    // The key now holds a command; release runs once, when the key comes up.
-    // A key already holding one keeps its first release.
-    void hold(int key, std::function<void()> release);
+    // The key now holds a command; release runs once, when the key comes up,
+    // and again holds it anew if a late press shows that the key had not
+    // come up. A key already holding one keeps its first.
+    void hold(int key, std::function<void()> release, std::function<void()> again);
     bool isHeld(int key) const;
     // Ends what the key holds, if anything.
     void release(int key);
@@ -51,15 +52,21 @@ private:
     void noteRelease(const QKeyEvent* release);
     void endAfterQueuedEvents(int key, unsigned long timestamp);
     void endNowIfEnding(int key);
+    void holdAgain(int key);
 
+    struct Command {
+        std::function<void()> release, again;
+    };
     QWidget* panel_;
-    std::map<int, std::function<void()>> held_;
+    std::map<int, Command> held_;
     // The timestamp of the last release of each key held since its last
     // fresh press.
     std::map<int, unsigned long> lastRelease_;
     // The keys released whose commands end once the queued events are in,
     // with the timestamp of that release.
     std::map<int, unsigned long> ending_;
+    // What each key held until its last release ended it.
+    std::map<int, Command> ended_;
 };
 
 } // namespace kvx

@@ -38,11 +38,14 @@ protected:
 
     // The X server's repeat of a held key whose press Qt read too late to
     // flag the pair: a release and a press, neither a repeat, with one
-    // timestamp. Gives the command bytes of an exchange between the two and
-    // of one after them.
-    std::pair<uint8_t, uint8_t> latePair(QWidget* target, int code)
+    // timestamp; the press comes before the loop's next round, or after it
+    // (pressLater). Gives the command bytes of an exchange between the two
+    // and of one after them.
+    std::pair<uint8_t, uint8_t> latePair(QWidget* target, int code, bool pressLater = false)
     {
         windowKey(target, QEvent::KeyRelease, code, false, ++keyTime);
+        if (pressLater)
+            QCoreApplication::sendPostedEvents();
         const uint8_t between = tickCommandByte();
         windowKey(target, QEvent::KeyPress, code, false, keyTime);
         QCoreApplication::sendPostedEvents();
@@ -285,6 +288,9 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
             EXPECT_EQ(between & c.value, c.value) << c.name << ": between a late pair";
             EXPECT_EQ(after & c.value, c.value) << c.name << ": after a late pair";
             EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": a late pair pressed again";
+            // One exchange cannot know that a press will follow; the press
+            // holds the command again.
+            EXPECT_EQ(latePair(releasedOn, c.code, true).second & c.value, c.value) << c.name << ": press later";
             key(releasedOn, QEvent::KeyRelease, c.code);
             EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
             EXPECT_EQ(tickCommandByte() & 0x0F, 8) << c.name;
@@ -552,7 +558,7 @@ TEST(HeldKeys, OneReleaseOneCallAndNoRepeatsOutsideThePanel)
     boxButton->installEventFilter(&spy);
     HeldKeys keys(&panel);
     for (int press = 1; press <= 2; ++press) {
-        keys.hold(Qt::Key_Return, [&] { ++releases; });
+        keys.hold(Qt::Key_Return, [&] { ++releases; }, [] {});
         QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(boxButton, &repeat);
         QKeyEvent up(QEvent::KeyRelease, Qt::Key_Enter, Qt::NoModifier);
@@ -561,17 +567,28 @@ TEST(HeldKeys, OneReleaseOneCallAndNoRepeatsOutsideThePanel)
     }
     EXPECT_EQ(boxPresses, 0);
 
-    // A fresh press that comes while a release from the platform waits to
-    // end the hold ends it first, and once.
-    keys.hold(Qt::Key_Return, [&] { ++releases; });
-    for (const auto& [type, time] : {std::pair{QEvent::KeyRelease, 6}, {QEvent::KeyPress, 7}}) {
+    // A release from the platform: a fresh press that comes while it waits
+    // to end the hold ends it first, and once; a late press that comes after
+    // it ended the hold holds it again, in the box too.
+    int agains = 0;
+    const auto send = [&](QEvent::Type type, ulong time) {
         QKeyEvent event(type, Qt::Key_Return, Qt::NoModifier, QString());
         event.setTimestamp(time);
         QApplication::sendEvent(boxButton, &event);
-    }
+    };
+    keys.hold(Qt::Key_Return, [&] { ++releases; }, [&] { ++agains; });
+    send(QEvent::KeyRelease, 6);
+    send(QEvent::KeyPress, 7);
     EXPECT_EQ(releases, 3);
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(releases, 3);
+    EXPECT_EQ(agains, 0);
+    keys.hold(Qt::Key_Return, [&] { ++releases; }, [&] { ++agains; });
+    send(QEvent::KeyRelease, 8);
+    QCoreApplication::sendPostedEvents();
+    send(QEvent::KeyPress, 8);
+    EXPECT_EQ(agains, 1);
+    EXPECT_TRUE(keys.isHeld(Qt::Key_Enter));
 }
 
 TEST_F(Commands, TenDigitEntryIsShownInFull)
