@@ -212,13 +212,17 @@ bool frmMain::text2Key(QEvent* event)
 }
 
 // One refusal answers a whole press of a held key: its auto-repeats start
-// nothing more until the key is pressed anew. Held again after a late
-// press, the command keeps the target it has.
+// nothing more until the key is pressed anew. The key is held before its
+// press is answered, so that a refused key, holding nothing, still has its
+// repeats taken for repeats, and a release in the refusal's box ends that
+// hold. Held again after a late press, the command keeps its target.
 bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)(), void (frmMain::*keyUp)(),
                              void (*holdAgain)(MotionState&))
 {
     if (key->isAutoRepeat() && keyPressRefused_)
         return false;
+    if (!end_.isEnding())
+        heldKeys_->hold(key->key(), {}, {});
     const bool accepted = (this->*keyDown)();
     keyPressRefused_ = !accepted;
     if (accepted && !end_.isEnding())

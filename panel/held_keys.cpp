@@ -1,5 +1,9 @@
 #include "held_keys.h"
 
+#ifdef KVX_X11_REPEATS
+#include "x11_repeats.h"
+#endif
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QWidget>
@@ -16,6 +20,9 @@ int sameKey(int key) { return key == Qt::Key_Enter ? Qt::Key_Return : key; }
 
 HeldKeys::HeldKeys(QWidget* panel) : QObject(panel), panel_(panel)
 {
+#ifdef KVX_X11_REPEATS
+    askForPressOnlyRepeats();
+#endif
     QCoreApplication::instance()->installEventFilter(this);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state != Qt::ApplicationActive)
@@ -27,7 +34,9 @@ HeldKeys::~HeldKeys() { QCoreApplication::instance()->removeEventFilter(this); }
 
 void HeldKeys::hold(int key, std::function<void()> release, std::function<void()> again)
 {
-    held_.try_emplace(sameKey(key), Command{std::move(release), std::move(again)});
+    Command& held = held_[sameKey(key)];
+    if (!held.release)
+        held = Command{std::move(release), std::move(again)};
 }
 
 bool HeldKeys::isHeld(int key) const { return held_.count(sameKey(key)) != 0; }
@@ -42,7 +51,8 @@ void HeldKeys::release(int key)
     const Command command = std::move(found->second);
     held_.erase(found);
     ended_.insert_or_assign(sameKey(key), command);
-    command.release();
+    if (command.release)
+        command.release();
 }
 
 void HeldKeys::releaseAll()
@@ -50,6 +60,7 @@ void HeldKeys::releaseAll()
     while (!held_.empty())
         release(held_.begin()->first);
     lastRelease_.clear();
+    down_.clear();
     ended_.clear();
 }
 
@@ -62,10 +73,19 @@ bool HeldKeys::onPanel(QObject* watched) const
     return false;
 }
 
-bool HeldKeys::isLateRepeat(const QKeyEvent* press)
+// A press passes here once for every object it travels through: one with
+// the timestamp of the press that took the key down is that press again.
+bool HeldKeys::isUnflaggedRepeat(const QKeyEvent* press)
 {
-    const auto found = lastRelease_.find(sameKey(press->key()));
-    if (found == lastRelease_.end() || press->isAutoRepeat())
+    const int key = sameKey(press->key());
+    if (press->isAutoRepeat() || press->timestamp() == 0)
+        return false;
+    const auto down = down_.find(key);
+    if (down != down_.end())
+        return down->second != press->timestamp() && isHeld(key);
+    down_[key] = press->timestamp();
+    const auto found = lastRelease_.find(key);
+    if (found == lastRelease_.end())
         return false;
     if (press->timestamp() == found->second)
         return true;
@@ -80,6 +100,7 @@ void HeldKeys::noteRelease(const QKeyEvent* release)
     const int key = sameKey(release->key());
     if (release->isAutoRepeat() || release->timestamp() == 0)
         return;
+    down_.erase(key);
     if (isHeld(key) || lastRelease_.count(key))
         lastRelease_[key] = release->timestamp();
 }
@@ -118,7 +139,8 @@ void HeldKeys::holdAgain(int key)
     const Command command = std::move(found->second);
     ended_.erase(found);
     held_.emplace(key, command);
-    command.again();
+    if (command.again)
+        command.again();
 }
 
 // A key event passes here once for every object it travels through on its
@@ -135,7 +157,7 @@ bool HeldKeys::eventFilter(QObject* watched, QEvent* event)
     const int code = sameKey(key->key());
     if (event->type() == QEvent::KeyRelease)
         noteRelease(key);
-    else if (isLateRepeat(key)) {
+    else if (isUnflaggedRepeat(key)) {
         holdAgain(code);
         QKeyEvent repeat(QEvent::KeyPress, key->key(), key->modifiers(), key->nativeScanCode(),
                          key->nativeVirtualKey(), key->nativeModifiers(), key->text(), true, key->count(),
