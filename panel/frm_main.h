@@ -140,7 +140,8 @@ private:
     void mouseUp(QObject* button);
     bool command7Key(QEvent* event);
     bool text2Key(QEvent* event);
-    bool commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)(), void (frmMain::*keyUp)());
+    bool commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)(), void (frmMain::*keyUp)(),
+                        void (*holdAgain)(MotionState&));
     void slider1Mouse(QEvent* event);
 
     bool positionEntry();

@@ -8,6 +8,7 @@
 #include "frm_main.h"
 
 #include "held_keys.h"
+#include "motion_commands.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -105,7 +106,8 @@ bool frmMain::stopKey(QEvent* event)
     if (event->type() == QEvent::KeyPress && !key->isAutoRepeat() && !end_.isEnding()) {
         accessiblePresses_.erase(Command1);
         Form_KeyDown(key->key());
-        heldKeys_->hold(key->key(), [this] { Form_KeyUp(Qt::Key_Escape); });
+        heldKeys_->hold(
+            key->key(), [this] { Form_KeyUp(Qt::Key_Escape); }, [this] { Form_KeyDown(Qt::Key_Escape); });
     }
     return true;
 }
@@ -121,7 +123,9 @@ void frmMain::heldButtonKey(QObject* button, QEvent* event)
     accessiblePresses_.erase(button);
     const bool stop = button == Command1;
     stop ? Command1_KeyDown() : Command2_KeyDown();
-    heldKeys_->hold(Qt::Key_Space, [this, stop] { stop ? Command1_KeyUp() : Command2_KeyUp(); });
+    heldKeys_->hold(
+        Qt::Key_Space, [this, stop] { stop ? Command1_KeyUp() : Command2_KeyUp(); },
+        [this, stop] { stop ? Command1_KeyDown() : Command2_KeyDown(); });
 }
 
 // A screen reader's press action is Qt's animated click: the button goes
@@ -192,7 +196,7 @@ bool frmMain::command7Key(QEvent* event)
     if (!key || key->key() != Qt::Key_Space)
         return false;
     if (event->type() == QEvent::KeyPress)
-        return !commandKeyDown(key, &frmMain::Command7_KeyDown, &frmMain::Command7_KeyUp);
+        return !commandKeyDown(key, &frmMain::Command7_KeyDown, &frmMain::Command7_KeyUp, holdRelative);
     return false;
 }
 
@@ -203,20 +207,31 @@ bool frmMain::text2Key(QEvent* event)
     if (!key || !isEnterKey(key))
         return false;
     if (event->type() == QEvent::KeyPress)
-        commandKeyDown(key, &frmMain::Text2_KeyDown, &frmMain::Text2_KeyUp);
+        commandKeyDown(key, &frmMain::Text2_KeyDown, &frmMain::Text2_KeyUp, holdGo);
     return true;
 }
 
 // One refusal answers a whole press of a held key: its auto-repeats start
-// nothing more until the key is pressed anew.
-bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)(), void (frmMain::*keyUp)())
+// nothing more until the key is pressed anew. The key is held before its
+// press is answered, so that a refused key, holding nothing, still has its
+// repeats taken for repeats, and a release in the refusal's box ends that
+// hold. Held again after a late press, the command keeps its target.
+bool frmMain::commandKeyDown(const QKeyEvent* key, bool (frmMain::*keyDown)(), void (frmMain::*keyUp)(),
+                             void (*holdAgain)(MotionState&))
 {
     if (key->isAutoRepeat() && keyPressRefused_)
         return false;
+    if (!end_.isEnding())
+        heldKeys_->hold(key->key(), {}, {});
     const bool accepted = (this->*keyDown)();
     keyPressRefused_ = !accepted;
     if (accepted && !end_.isEnding())
-        heldKeys_->hold(key->key(), [this, keyUp] { (this->*keyUp)(); });
+        heldKeys_->hold(
+            key->key(), [this, keyUp] { (this->*keyUp)(); },
+            [this, holdAgain] {
+                if (!end_.isEnding())
+                    holdAgain(state_);
+            });
     return accepted;
 }
 

@@ -10,7 +10,17 @@
 // timestamp; Qt flags the pair as a repeat only when the press is already
 // queued as it reads the release. A press of a key this object held, with
 // the timestamp of that key's last release, is therefore handed on as the
-// repeat it is, wherever it lands.
+// repeat it is, wherever it lands. Where the server can, it is asked to
+// repeat a held key as presses alone instead; Qt flags none of them, so a
+// press of a key this object holds, with another timestamp than the press
+// that took it down, is handed on as a repeat too.
+//
+// So that a late pair's release does not end
+// the command before its press is seen, a release of a held key ends the
+// command only once the events already queued have been delivered: a
+// press among them keeps the command held, and a real release still ends
+// it before the next exchange, a timer's event. A press that comes later
+// holds the command again.
 #pragma once
 
 #include <QObject>
@@ -28,9 +38,11 @@ public:
     explicit HeldKeys(QWidget* panel);
     ~HeldKeys() override;
 
-    // The key now holds a command; release runs once, when the key comes up.
-    // A key already holding one keeps its first release.
-    void hold(int key, std::function<void()> release);
+    // The key now holds a command; release runs once, when the key comes up,
+    // and again holds it anew if a late press shows that the key had not
+    // come up. A key already holding one keeps its first. Empty functions
+    // hold the key alone, until a later hold gives it a command.
+    void hold(int key, std::function<void()> release, std::function<void()> again);
     bool isHeld(int key) const;
     // Ends what the key holds, if anything.
     void release(int key);
@@ -42,14 +54,27 @@ protected:
 
 private:
     bool onPanel(QObject* watched) const;
-    bool isLateRepeat(const QKeyEvent* press);
+    bool isUnflaggedRepeat(const QKeyEvent* press);
     void noteRelease(const QKeyEvent* release);
+    void endAfterQueuedEvents(int key, unsigned long timestamp);
+    void endNowIfEnding(int key);
+    void holdAgain(int key);
 
+    struct Command {
+        std::function<void()> release, again;
+    };
     QWidget* panel_;
-    std::map<int, std::function<void()>> held_;
+    std::map<int, Command> held_;
     // The timestamp of the last release of each key held since its last
     // fresh press.
     std::map<int, unsigned long> lastRelease_;
+    // The timestamp of the press that took each key down, while it is down.
+    std::map<int, unsigned long> down_;
+    // The keys released whose commands end once the queued events are in,
+    // with the timestamp of that release.
+    std::map<int, unsigned long> ending_;
+    // What each key held until its last release ended it.
+    std::map<int, Command> ended_;
 };
 
 } // namespace kvx

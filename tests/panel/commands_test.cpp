@@ -21,16 +21,35 @@ protected:
     Commands() { open(); }
 
     // Straight to the widget, or (throughWindow) as the platform delivers a
-    // key: to the target's window, which hands it to its focus widget.
+    // key: to the target's window, which hands it to its focus widget. Then
+    // what the key posted, as the event loop delivers it before the next
+    // tick.
     void key(QWidget* target, QEvent::Type type, int code, bool autoRepeat = false,
              Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        if (throughWindow) {
+        if (throughWindow)
             windowKey(target, type, code, autoRepeat, ++keyTime, modifiers);
-            return;
+        else {
+            QKeyEvent event(type, code, modifiers, QString(), autoRepeat);
+            QApplication::sendEvent(target, &event);
         }
-        QKeyEvent event(type, code, modifiers, QString(), autoRepeat);
-        QApplication::sendEvent(target, &event);
+        QCoreApplication::sendPostedEvents();
+    }
+
+    // The X server's repeat of a held key whose press Qt read too late to
+    // flag the pair: a release and a press, neither a repeat, with one
+    // timestamp; the press comes before the loop's next round, or after it
+    // (pressLater). Gives the command bytes of an exchange between the two
+    // and of one after them.
+    std::pair<uint8_t, uint8_t> latePair(QWidget* target, int code, bool pressLater = false)
+    {
+        windowKey(target, QEvent::KeyRelease, code, false, ++keyTime);
+        if (pressLater)
+            QCoreApplication::sendPostedEvents();
+        const uint8_t between = tickCommandByte();
+        windowKey(target, QEvent::KeyPress, code, false, keyTime);
+        QCoreApplication::sendPostedEvents();
+        return {between, tickCommandByte()};
     }
 
     void windowKey(QWidget* target, QEvent::Type type, int code, bool autoRepeat, ulong timestamp,
@@ -144,6 +163,9 @@ void Commands::enterHeldWithAutoRepeat()
     key(panel.Text2, QEvent::KeyPress, Qt::Key_Return, true);
     EXPECT_EQ(panel.TargetPosition, 470);
     EXPECT_EQ(tickCommandByte(), 1 + 8 + 16);
+    const auto [between, after] = latePair(panel.Text2, Qt::Key_Return);
+    EXPECT_EQ(between, 1 + 8 + 16) << "between a late pair";
+    EXPECT_EQ(after, 1 + 8 + 16) << "after a late pair";
 
     key(panel.Text2, QEvent::KeyRelease, Qt::Key_Return);
     EXPECT_EQ(state.GoFlag, 0);
@@ -262,6 +284,13 @@ TEST_F(Commands, StopAndZeroHeldFromTheKeyboard)
             key(releasedOn, QEvent::KeyPress, c.code, true);
             EXPECT_EQ(state.*c.flag, c.value) << c.name << ": auto-repeat";
             EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": auto-repeat pressed again";
+            const auto [between, after] = latePair(releasedOn, c.code);
+            EXPECT_EQ(between & c.value, c.value) << c.name << ": between a late pair";
+            EXPECT_EQ(after & c.value, c.value) << c.name << ": after a late pair";
+            EXPECT_EQ(panel.Slider1->value(), 700) << c.name << ": a late pair pressed again";
+            // One exchange cannot know that a press will follow; the press
+            // holds the command again.
+            EXPECT_EQ(latePair(releasedOn, c.code, true).second & c.value, c.value) << c.name << ": press later";
             key(releasedOn, QEvent::KeyRelease, c.code);
             EXPECT_EQ(state.StopFlag + state.ZeroFlag + state.GoFlag, 0) << c.name;
             EXPECT_EQ(tickCommandByte() & 0x0F, 8) << c.name;
@@ -368,6 +397,7 @@ TEST_F(Commands, LateRepeatOfAHeldKeyIsNoNewPress)
         repeat(panel.Text2);
         repeat(panel.Text2);
         windowKey(panel.Text2, QEvent::KeyRelease, Qt::Key_Return, false, ++keyTime);
+        QCoreApplication::sendPostedEvents();
         EXPECT_EQ(shownMessages.size(), 1);
         EXPECT_EQ(boxClicks, 0);
         EXPECT_EQ(state.GoFlag, 0);
@@ -528,7 +558,7 @@ TEST(HeldKeys, OneReleaseOneCallAndNoRepeatsOutsideThePanel)
     boxButton->installEventFilter(&spy);
     HeldKeys keys(&panel);
     for (int press = 1; press <= 2; ++press) {
-        keys.hold(Qt::Key_Return, [&] { ++releases; });
+        keys.hold(Qt::Key_Return, [&] { ++releases; }, [] {});
         QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(boxButton, &repeat);
         QKeyEvent up(QEvent::KeyRelease, Qt::Key_Enter, Qt::NoModifier);
@@ -536,6 +566,29 @@ TEST(HeldKeys, OneReleaseOneCallAndNoRepeatsOutsideThePanel)
         EXPECT_EQ(releases, press);
     }
     EXPECT_EQ(boxPresses, 0);
+
+    // A release from the platform: a fresh press that comes while it waits
+    // to end the hold ends it first, and once; a late press that comes after
+    // it ended the hold holds it again, in the box too.
+    int agains = 0;
+    const auto send = [&](QEvent::Type type, ulong time) {
+        QKeyEvent event(type, Qt::Key_Return, Qt::NoModifier, QString());
+        event.setTimestamp(time);
+        QApplication::sendEvent(boxButton, &event);
+    };
+    keys.hold(Qt::Key_Return, [&] { ++releases; }, [&] { ++agains; });
+    send(QEvent::KeyRelease, 6);
+    send(QEvent::KeyPress, 7);
+    EXPECT_EQ(releases, 3);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(releases, 3);
+    EXPECT_EQ(agains, 0);
+    keys.hold(Qt::Key_Return, [&] { ++releases; }, [&] { ++agains; });
+    send(QEvent::KeyRelease, 8);
+    QCoreApplication::sendPostedEvents();
+    send(QEvent::KeyPress, 8);
+    EXPECT_EQ(agains, 1);
+    EXPECT_TRUE(keys.isHeld(Qt::Key_Enter));
 }
 
 TEST_F(Commands, TenDigitEntryIsShownInFull)
