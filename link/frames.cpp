@@ -1,18 +1,20 @@
 #include "frames.h"
 
-#include <cfenv>
 #include <cmath>
 
 namespace kvx {
 
+// Exact in any rounding mode: a double's fraction above its floor is a
+// double, and so is the integer above. Not nearbyint under a pinned mode:
+// MinGW's reading and setting of the mode asks the processor for SSE each
+// time (CPUID), which a virtual machine answers in microseconds. The sign
+// is the value's, as nearbyint gives it to a zero.
 double roundHalfEven(double value)
 {
-    // nearbyint follows the current rounding mode; pin it rather than trust it.
-    const int saved = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const double rounded = std::nearbyint(value);
-    std::fesetround(saved);
-    return rounded;
+    const double below = std::floor(value);
+    const double fraction = value - below;
+    const bool up = fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0);
+    return std::copysign(up ? below + 1.0 : below, value);
 }
 
 std::optional<int64_t> frameablePosition(double targetPosition)

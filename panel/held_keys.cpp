@@ -81,8 +81,10 @@ bool HeldKeys::isUnflaggedRepeat(const QKeyEvent* press)
     if (press->isAutoRepeat() || press->timestamp() == 0)
         return false;
     const auto down = down_.find(key);
-    if (down != down_.end())
-        return down->second != press->timestamp() && isHeld(key);
+    if (down != down_.end() && down->second == press->timestamp())
+        return false;
+    if (down != down_.end() && isHeld(key))
+        return true; // the server's repeat, a press alone
     down_[key] = press->timestamp();
     const auto found = lastRelease_.find(key);
     if (found == lastRelease_.end())

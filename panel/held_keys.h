@@ -15,12 +15,11 @@
 // press of a key this object holds, with another timestamp than the press
 // that took it down, is handed on as a repeat too.
 //
-// So that a late pair's release does not end
-// the command before its press is seen, a release of a held key ends the
-// command only once the events already queued have been delivered: a
-// press among them keeps the command held, and a real release still ends
-// it before the next exchange, a timer's event. A press that comes later
-// holds the command again.
+// So that a late pair's release does not end the command before its press
+// is seen, a release of a held key ends the command only once the events
+// already queued have been delivered: a press among them keeps the command
+// held, and a real release still ends it before the next exchange, a
+// timer's event. A press that comes later holds the command again.
 #pragma once
 
 #include <QObject>

@@ -1,5 +1,6 @@
 #include "frames.h"
 
+#include <cfenv>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -29,13 +30,18 @@ TEST(Frames, TargetPositionsEncodeRoundedHalfToEven)
         {-1, -1, {255, 255, 255, 63}},
         {-1073741824.5, -1073741824, {0, 0, 0, 0}},
     };
-    for (const Case& c : cases) {
-        const auto sent = frameablePosition(c.target);
-        ASSERT_TRUE(sent.has_value()) << c.target;
-        EXPECT_EQ(*sent, c.sent) << c.target;
-        EXPECT_EQ(positionBytes(*sent), c.bytes) << c.target;
-        EXPECT_EQ(decodePosition(c.bytes.data()), c.sent) << c.target;
+    // Whatever rounding mode the rest of the program leaves set.
+    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        for (const Case& c : cases) {
+            const auto sent = frameablePosition(c.target);
+            ASSERT_TRUE(sent.has_value()) << c.target;
+            EXPECT_EQ(*sent, c.sent) << c.target << " in mode " << mode;
+            EXPECT_EQ(positionBytes(*sent), c.bytes) << c.target;
+            EXPECT_EQ(decodePosition(c.bytes.data()), c.sent) << c.target;
+        }
     }
+    std::fesetround(FE_TONEAREST);
 }
 
 TEST(Frames, TargetsTheFrameCannotCarryAreRefusedNotWrapped)

@@ -74,21 +74,13 @@ INSTANTIATE_TEST_SUITE_P(Seeds, ModelSoak, ::testing::Values(340u, 1u, 2u, 7u));
 // The model runs are deterministic (the seed scripts the operator, the clock
 // is driven by hand), so docs/PERFORMANCE.md quotes what the soak prints for
 // them line for line. A change to the model or the operator that moves a
-// figure fails here until the page quotes the new line. The shift's run is
-// checked natively: a Windows build runs under Wine some fifty times slower
-// than here, where a million exchanges would outlast a test's limit, so it
-// checks the short run, which its own compiler and standard library give.
+// figure fails here until the page quotes the new line.
 TEST(Soak, ThePerformancePageQuotesTheModelRunsAsTheyCome)
 {
-#ifdef _WIN32
-    const uint64_t quotedRuns[] = {100000};
-#else
-    const uint64_t quotedRuns[] = {100000, 960000};
-#endif
     QFile page(QStringLiteral(PERFORMANCE_PAGE));
     ASSERT_TRUE(page.open(QIODevice::ReadOnly | QIODevice::Text)) << PERFORMANCE_PAGE;
     const QString quoted = QString::fromUtf8(page.readAll());
-    for (const uint64_t exchanges : quotedRuns) {
+    for (const uint64_t exchanges : {100000u, 960000u}) {
         const QStringList printed = describe(runModelSoak({exchanges, 340}), "model").split(u'\n');
         const QStringList figures = printed.filter(QRegularExpression(QStringLiteral("^  (operator|checked): ")));
         ASSERT_EQ(figures.size(), 2);
