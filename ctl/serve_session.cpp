@@ -47,7 +47,10 @@ bool ServeSession::start()
                        {QStringLiteral("product"), drive_.products()[int(opened.device)]},
                        {QStringLiteral("ratio"), drive_.settings().demultiplication},
                        {QStringLiteral("settings"), settingsObject(drive_.settings())}};
-    output_.write(rpcNotification(QStringLiteral("opened"), withTime(params, Reading{0, 1, {}, wallClockSeconds(), 0})));
+    // Before the first exchange: exchange 0.
+    params.insert(QStringLiteral("time"), wallClockSeconds());
+    params.insert(QStringLiteral("exchange"), 0);
+    output_.write(rpcNotification(QStringLiteral("opened"), params));
     // Requests are taken as they come, between exchanges: a status is
     // answered by the very next one.
     input_.start(this, [this] {

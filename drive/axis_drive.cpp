@@ -118,11 +118,7 @@ void AxisDrive::holdStopThen(std::function<void()> done, bool reportMotion)
     }
     std::optional<Motion> ended = std::move(motion_);
     motion_.reset();
-    // Held GO, R or ZERO come up as STOP goes down.
-    releaseGo(state_);
-    releaseRelative(state_);
-    releaseZero(state_);
-    pressStopNow(controls());
+    pressStopInPlaceOfHeld(controls());
     stopDone_ = std::move(done);
     stopSinceMs_ = clock_.elapsed();
     stopFramesWritten_ = 0;
@@ -168,10 +164,7 @@ void AxisDrive::abandon()
         return;
     open_ = false;
     motion_.reset();
-    releaseGo(state_);
-    releaseRelative(state_);
-    releaseZero(state_);
-    pressStopNow(controls());
+    pressStopInPlaceOfHeld(controls());
     try {
         if (composeCommandFrame(state_, sliders_, targetPosition_)) {
             uint32_t written = 0;

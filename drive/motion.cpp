@@ -281,6 +281,14 @@ void pressStopNow(AxisControls c)
     c.sliders.Slider1 = 0;
 }
 
+void pressStopInPlaceOfHeld(AxisControls c)
+{
+    releaseGo(c.state);
+    releaseRelative(c.state);
+    releaseZero(c.state);
+    pressStopNow(c);
+}
+
 void releaseHeld(AxisControls c)
 {
     releaseGo(c.state);

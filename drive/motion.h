@@ -76,6 +76,9 @@ MotionOutcome advanceMotion(Motion& motion, AxisControls controls, const Reading
 // STOP pressed, the jog slider back to its middle.
 void pressStopNow(AxisControls controls);
 
+// Held GO, R or ZERO come up as STOP goes down: a way out.
+void pressStopInPlaceOfHeld(AxisControls controls);
+
 // Every held button comes up: a motion ended before its releases.
 void releaseHeld(AxisControls controls);
 
